@@ -1,0 +1,47 @@
+# Two commands matter: `make run` and `make test`. Both set up what is
+# missing, build, and then run the demo or the tests.
+BUILD      ?= build
+SAN_BUILD  ?= build-sanitize
+BENCH_BUILD?= build-bench
+FUZZ_BUILD ?= build-fuzz
+JOBS       ?= $(shell nproc)
+CMAKE_GEN  := -G Ninja
+WERROR     ?= ON
+
+.PHONY: setup build run test test-sanitize bench fuzz fuzz-smoke clean
+
+setup:
+	@bash scripts/setup.sh
+
+build: setup
+	cmake -S . -B $(BUILD) $(CMAKE_GEN) -DCMAKE_BUILD_TYPE=RelWithDebInfo -DOV_WERROR=$(WERROR)
+	cmake --build $(BUILD) -j $(JOBS)
+
+run: build
+	bash scripts/run-demo.sh $(BUILD)
+
+test: build
+	cd $(BUILD) && ctest --output-on-failure -j $(JOBS)
+
+test-sanitize: setup
+	cmake -S . -B $(SAN_BUILD) $(CMAKE_GEN) -DCMAKE_BUILD_TYPE=Debug -DOV_SANITIZE=ON -DOV_WERROR=$(WERROR)
+	cmake --build $(SAN_BUILD) -j $(JOBS)
+	cd $(SAN_BUILD) && ASAN_OPTIONS=detect_leaks=1 UBSAN_OPTIONS=print_stacktrace=1 ctest --output-on-failure -j $(JOBS)
+
+bench: setup
+	cmake -S . -B $(BENCH_BUILD) $(CMAKE_GEN) -DCMAKE_BUILD_TYPE=Release -DOV_BUILD_BENCH=ON -DOV_BUILD_TESTS=OFF
+	cmake --build $(BENCH_BUILD) -j $(JOBS)
+	$(BENCH_BUILD)/bench/ov_bench
+
+fuzz: setup
+	cmake -S . -B $(FUZZ_BUILD) $(CMAKE_GEN) -DCMAKE_BUILD_TYPE=RelWithDebInfo -DCMAKE_CXX_COMPILER=clang++ \
+	  -DOV_BUILD_FUZZ=ON -DOV_BUILD_TESTS=OFF
+	cmake --build $(FUZZ_BUILD) -j $(JOBS)
+
+fuzz-smoke: fuzz
+	mkdir -p $(FUZZ_BUILD)/corpus
+	cp -n tests/data/fixtures/*.dbf $(FUZZ_BUILD)/corpus/ 2>/dev/null || true
+	$(FUZZ_BUILD)/fuzz/fuzz_dbf -max_total_time=60 -max_len=8192 $(FUZZ_BUILD)/corpus
+
+clean:
+	rm -rf $(BUILD) $(SAN_BUILD) $(BENCH_BUILD) $(FUZZ_BUILD)

@@ -1,0 +1,65 @@
+#include "engine/support/engine_state.h"
+
+#include <sys/sysinfo.h>
+#include <sys/utsname.h>
+
+#include <cstdio>
+#include <cstdlib>
+#include <vector>
+
+#include "engine/support/timedate.h"
+
+namespace ov {
+
+namespace {
+
+EngineState g_state;
+
+std::vector<std::function<void()>>& ShutdownSteps() {
+  static std::vector<std::function<void()>> steps;
+  return steps;
+}
+
+void DefaultMessageBox(const std::string& text, const std::string& caption, unsigned) {
+  std::fprintf(stderr, "%s\n%s\n", caption.c_str(), text.c_str());
+  std::fflush(stderr);
+}
+
+Diagnostics ReadDiagnostics() {
+  Diagnostics d;
+  struct utsname u {};
+  if (uname(&u) == 0) {
+    unsigned major = 0, minor = 0;
+    if (std::sscanf(u.release, "%u.%u", &major, &minor) >= 1) {
+      d.OsVersion = std::to_string(major) + "." + std::to_string(minor);
+    }
+  }
+  struct sysinfo si {};
+  if (sysinfo(&si) == 0) d.TotalMemoryKB = static_cast<uint64_t>(si.totalram) * si.mem_unit / 1024;
+  d.RemovableDrives = 0;
+  return d;
+}
+
+}  // namespace
+
+EngineState& Engine() { return g_state; }
+
+void EngineStartup() {
+  g_state.errors = ErrorState{};
+  g_state.table = TableSettings{};
+  g_state.dates = DateSettings{};
+  g_state.diagnostics = ReadDiagnostics();
+  g_state.ui.ShowMessageBox = DefaultMessageBox;
+  g_state.ui.Terminate = [](int status) { std::exit(status); };
+  InitDateSettings();
+}
+
+void EngineShutdown() {
+  auto& steps = ShutdownSteps();
+  for (auto it = steps.rbegin(); it != steps.rend(); ++it) (*it)();
+  g_state.errors.ErrorContext.clear();
+}
+
+void AddShutdownStep(std::function<void()> step) { ShutdownSteps().push_back(std::move(step)); }
+
+}  // namespace ov

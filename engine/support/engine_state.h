@@ -1,0 +1,86 @@
+// The engine's process-wide state, kept in one place.
+//
+// Every setting, the error state and (as the upper layers grow) the
+// work-area table live in one `EngineState`. `EngineStartup` puts it into
+// its documented start-up values; `EngineShutdown` releases what it holds.
+// Tests run both between cases, so no state leaks from one case to another.
+//
+// Single-threaded, process-wide state: no locking anywhere.
+#pragma once
+
+#include <cstdint>
+#include <functional>
+#include <string>
+
+namespace ov {
+
+struct ErrorState {
+  uint16_t DbfError = 0;        // current code; 0 = success
+  std::string ErrorContext;     // context of the last report
+  uint16_t LastErrorCode = 0;   // code the context belongs to
+  bool ImmediateErrors = true;  // handle each report at once
+  bool RaiseErrors = false;     // handler raises instead of halting
+  bool Halted = false;          // the handler ended the program
+};
+
+// Settings of the table-file layer.
+struct TableSettings {
+  uint8_t CreateVersion = 0x8B;
+  uint8_t CustomVersion = 0;
+  uint8_t CustomMemoVersion = 0;
+  uint16_t MemoBlockSize = 512;
+  bool RepairRecCount = false;
+  bool FlushEachWrite = false;
+  std::string ValidFieldTypes = "CDFLMN";
+};
+
+// Date and number settings; start-up values come from the locale.
+struct DateSettings {
+  uint8_t DateType = 0;
+  bool CenturyOn = false;
+  uint16_t EpochYear = 1900;
+  char DecimalPoint = '.';
+  char ThousandsSeparator = ',';
+  // The dataset framework's short date format and separator, which
+  // `SetDateType` rewrites.
+  std::string ShortDateFormat = "MM/dd/yy";
+  char DateSeparator = '/';
+};
+
+// Start-up diagnostics recorded by the support unit.
+struct Diagnostics {
+  std::string OsVersion;          // major.minor
+  uint64_t TotalMemoryKB = 0;
+  int RemovableDrives = 0;
+};
+
+// Replaceable user-interface hooks of the error path.
+struct UiHooks {
+  // Shows a modal message; the default writes caption and text to stderr.
+  std::function<void(const std::string& text, const std::string& caption, unsigned flags)>
+      ShowMessageBox;
+  // Ends the process after "Program halted."; tests replace it.
+  std::function<void(int exit_status)> Terminate;
+};
+
+struct EngineState {
+  ErrorState errors;
+  TableSettings table;
+  DateSettings dates;
+  Diagnostics diagnostics;
+  UiHooks ui;
+};
+
+EngineState& Engine();
+
+// Puts the whole state to its start-up values (error state cleared, dates
+// from the locale, default hooks). Safe to call again.
+void EngineStartup();
+// Releases what the state holds; later layers close their areas here.
+void EngineShutdown();
+
+// Registers a routine that `EngineShutdown` runs (later layers close their
+// work areas this way without the support unit knowing them).
+void AddShutdownStep(std::function<void()> step);
+
+}  // namespace ov

@@ -1,0 +1,317 @@
+// POSIX implementation of the platform layer.
+//
+// Sharing modes are emulated with an open-file-description lock on one
+// reserved byte far above every data and lock region: deny-none openers take
+// a read lock there, every other sharing mode a write lock (a read lock when
+// the descriptor is read-only). OFD locks belong to the descriptor, so two
+// opens of one file in this process conflict exactly as two handles would,
+// and closing one descriptor never drops another's locks.
+#include <dirent.h>
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <sys/statvfs.h>
+#include <time.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <cstdlib>
+#include <cstring>
+#include <filesystem>
+
+#include "engine/support/platform.h"
+
+namespace ov {
+
+namespace {
+
+constexpr off_t kShareByte = static_cast<off_t>(0x7FFF000000000000LL);
+
+uint16_t OfdLock(int fd, short type, uint64_t offset, uint64_t len) {
+  struct flock fl {};
+  fl.l_type = type;
+  fl.l_whence = SEEK_SET;
+  fl.l_start = static_cast<off_t>(offset);
+  fl.l_len = static_cast<off_t>(len);
+  if (fcntl(fd, F_OFD_SETLK, &fl) == 0) return 0;
+  if (errno == EAGAIN || errno == EACCES) return 33;
+  return MapErrno(errno);
+}
+
+class PosixFile final : public File {
+ public:
+  explicit PosixFile(int fd) : fd_(fd) {}
+  ~PosixFile() override {
+    if (fd_ >= 0) ::close(fd_);
+  }
+
+  uint16_t ReadAt(uint64_t offset, void* buf, size_t n, size_t& got) override {
+    got = 0;
+    auto* p = static_cast<char*>(buf);
+    while (got < n) {
+      ssize_t r = ::pread(fd_, p + got, n - got, static_cast<off_t>(offset + got));
+      if (r < 0) {
+        if (errno == EINTR) continue;
+        return errno == EIO ? 30 : MapErrno(errno);
+      }
+      if (r == 0) break;
+      got += static_cast<size_t>(r);
+    }
+    return 0;
+  }
+
+  uint16_t WriteAt(uint64_t offset, const void* buf, size_t n) override {
+    const auto* p = static_cast<const char*>(buf);
+    size_t done = 0;
+    while (done < n) {
+      ssize_t w = ::pwrite(fd_, p + done, n - done, static_cast<off_t>(offset + done));
+      if (w < 0) {
+        if (errno == EINTR) continue;
+        return errno == EIO ? 29 : MapErrno(errno);
+      }
+      if (w == 0) return 101;
+      done += static_cast<size_t>(w);
+    }
+    return 0;
+  }
+
+  uint16_t Size(uint64_t& size) override {
+    struct stat st {};
+    if (fstat(fd_, &st) != 0) return MapErrno(errno);
+    size = static_cast<uint64_t>(st.st_size);
+    return 0;
+  }
+
+  uint16_t Truncate(uint64_t size) override {
+    return ftruncate(fd_, static_cast<off_t>(size)) == 0 ? 0 : MapErrno(errno);
+  }
+
+  uint16_t Sync() override { return fsync(fd_) == 0 ? 0 : MapErrno(errno); }
+
+  uint16_t Lock(uint64_t offset, uint64_t len) override { return OfdLock(fd_, F_WRLCK, offset, len); }
+  uint16_t Unlock(uint64_t offset, uint64_t len) override { return OfdLock(fd_, F_UNLCK, offset, len); }
+
+  uint16_t Close() override {
+    if (fd_ < 0) return 6;
+    int rc = ::close(fd_);
+    fd_ = -1;
+    return rc == 0 ? 0 : MapErrno(errno);
+  }
+
+ private:
+  int fd_;
+};
+
+class PosixEnv final : public Env {
+ public:
+  uint16_t Open(const std::string& path, uint16_t mode, Disposition disp,
+                std::unique_ptr<File>& out) override {
+    out.reset();
+    int flags = O_CLOEXEC;
+    switch (mode & fmode::kAccessMask) {
+      case fmode::kRead: flags |= O_RDONLY; break;
+      case fmode::kWrite: flags |= O_WRONLY; break;
+      default: flags |= O_RDWR; break;
+    }
+    if (disp != Disposition::kOpenExisting && (flags & O_ACCMODE) == O_RDONLY) {
+      flags = (flags & ~O_ACCMODE) | O_RDWR;
+    }
+    if (disp == Disposition::kCreateNew) flags |= O_CREAT | O_EXCL;
+    if (disp == Disposition::kCreateTruncate) flags |= O_CREAT;
+    int fd = ::open(path.c_str(), flags, 0666);
+    if (fd < 0) return MapErrno(errno);
+    struct stat st {};
+    if (fstat(fd, &st) == 0 && S_ISDIR(st.st_mode)) {
+      ::close(fd);
+      return 5;
+    }
+    const bool writable = (flags & O_ACCMODE) != O_RDONLY;
+    const bool deny_none = (mode & fmode::kShareMask) == fmode::kDenyNone;
+    short type = (deny_none || !writable) ? F_RDLCK : F_WRLCK;
+    if (OfdLock(fd, type, kShareByte, 1) != 0) {
+      ::close(fd);
+      return 32;
+    }
+    // Truncate only once the sharing check passed, so a refused create
+    // never destroys another opener's data.
+    if (disp == Disposition::kCreateTruncate && ftruncate(fd, 0) != 0) {
+      uint16_t code = MapErrno(errno);
+      ::close(fd);
+      return code;
+    }
+    out = std::make_unique<PosixFile>(fd);
+    return 0;
+  }
+
+  uint16_t Delete(const std::string& path) override {
+    // Windows refuses to delete a file that another handle holds open; the
+    // sharing byte tells us whether anyone does.
+    int fd = ::open(path.c_str(), O_RDWR | O_CLOEXEC);
+    if (fd >= 0) {
+      uint16_t lk = OfdLock(fd, F_WRLCK, kShareByte, 1);
+      ::close(fd);
+      if (lk != 0) return 32;
+    }
+    if (::unlink(path.c_str()) != 0) return MapErrno(errno);
+    return 0;
+  }
+
+  uint16_t Rename(const std::string& from, const std::string& to) override {
+    return ::rename(from.c_str(), to.c_str()) == 0 ? 0 : MapErrno(errno);
+  }
+
+  uint16_t CopyFile(const std::string& from, const std::string& to) override {
+    std::error_code ec;
+    std::filesystem::copy_file(from, to, std::filesystem::copy_options::overwrite_existing, ec);
+    if (!ec) return 0;
+    return MapErrno(ec.value());
+  }
+
+  bool Exists(const std::string& path) override {
+    struct stat st {};
+    return ::stat(path.c_str(), &st) == 0;
+  }
+
+  bool IsReadOnly(const std::string& path) override { return ::access(path.c_str(), W_OK) != 0; }
+
+  std::vector<std::string> ListDir(const std::string& dir) override {
+    std::vector<std::string> names;
+    DIR* d = ::opendir(dir.empty() ? "." : dir.c_str());
+    if (d == nullptr) return names;
+    while (dirent* e = ::readdir(d)) {
+      std::string n = e->d_name;
+      if (n == "." || n == "..") continue;
+      std::string full = (dir.empty() ? std::string(".") : dir) + "/" + n;
+      struct stat st {};
+      if (::stat(full.c_str(), &st) == 0 && S_ISREG(st.st_mode)) names.push_back(n);
+    }
+    ::closedir(d);
+    return names;
+  }
+
+  uint32_t FreeSpaceKB(const std::string& path) override {
+    struct statvfs vs {};
+    if (::statvfs(path.empty() ? "." : path.c_str(), &vs) != 0) return 0xFFFFFFFFu;
+    uint64_t kb = static_cast<uint64_t>(vs.f_bavail) * vs.f_frsize / 1024;
+    return kb > 0xFFFFFFFFu ? 0xFFFFFFFFu : static_cast<uint32_t>(kb);
+  }
+
+  uint16_t TempFile(std::string& name) override {
+    const char* t = std::getenv("TMPDIR");
+    std::string dir = (t != nullptr && *t != '\0') ? t : "/tmp";
+    if (dir.back() != '/') dir += '/';
+    std::string templ = dir + "OVPXXXXXX";
+    std::vector<char> buf(templ.begin(), templ.end());
+    buf.push_back('\0');
+    int fd = ::mkstemp(buf.data());
+    if (fd < 0) return MapErrno(errno);
+    ::close(fd);
+    name = buf.data();
+    return 0;
+  }
+
+  std::string CurrentDir() override {
+    std::error_code ec;
+    auto p = std::filesystem::current_path(ec);
+    return ec ? std::string(".") : p.string();
+  }
+
+  LocalDate Today() override {
+    time_t now = ::time(nullptr);
+    struct tm tmv {};
+    ::localtime_r(&now, &tmv);
+    return LocalDate{tmv.tm_year + 1900, tmv.tm_mon + 1, tmv.tm_mday, tmv.tm_wday + 1};
+  }
+
+  uint64_t TickCountMs() override {
+    struct timespec ts {};
+    ::clock_gettime(CLOCK_MONOTONIC, &ts);
+    return static_cast<uint64_t>(ts.tv_sec) * 1000 + static_cast<uint64_t>(ts.tv_nsec) / 1000000;
+  }
+
+  void SleepMs(uint32_t ms) override {
+    struct timespec ts {};
+    ts.tv_sec = ms / 1000;
+    ts.tv_nsec = static_cast<long>(ms % 1000) * 1000000L;
+    while (::nanosleep(&ts, &ts) != 0 && errno == EINTR) {
+    }
+  }
+
+  std::string GetEnvVar(const std::string& name) override {
+    const char* v = std::getenv(name.c_str());
+    return v != nullptr ? v : "";
+  }
+};
+
+Env* g_env = nullptr;
+
+bool EqualsIgnoreAsciiCase(const std::string& a, const std::string& b) {
+  if (a.size() != b.size()) return false;
+  for (size_t i = 0; i < a.size(); ++i) {
+    unsigned char x = static_cast<unsigned char>(a[i]);
+    unsigned char y = static_cast<unsigned char>(b[i]);
+    if (x >= 'a' && x <= 'z') x = static_cast<unsigned char>(x - 32);
+    if (y >= 'a' && y <= 'z') y = static_cast<unsigned char>(y - 32);
+    if (x != y) return false;
+  }
+  return true;
+}
+
+}  // namespace
+
+uint16_t MapErrno(int err) {
+  switch (err) {
+    case 0: return 0;
+    case ENOENT: return 2;
+    case ENOTDIR: return 3;
+    case EMFILE:
+    case ENFILE: return 4;
+    case EACCES:
+    case EPERM:
+    case EISDIR: return 5;
+    case EBADF: return 6;
+    case ENOMEM: return 8;
+    case EROFS: return 19;
+    case EAGAIN: return 33;
+    case ENOSPC:
+    case EFBIG:
+    case EDQUOT: return 101;
+    case EIO: return 30;
+    default: return 31;
+  }
+}
+
+Env* DefaultEnv() {
+  static PosixEnv env;
+  return &env;
+}
+
+Env* CurrentEnv() { return g_env != nullptr ? g_env : DefaultEnv(); }
+void SetEnv(Env* env) { g_env = env; }
+
+std::string ResolveName(const std::string& path) {
+  Env* env = CurrentEnv();
+  if (path.empty() || env->Exists(path)) return path;
+  size_t slash = path.rfind('/');
+  std::string dir = slash == std::string::npos ? std::string() : path.substr(0, slash);
+  std::string base = slash == std::string::npos ? path : path.substr(slash + 1);
+  std::string found;
+  for (const std::string& n : env->ListDir(slash == std::string::npos ? "" : (dir.empty() ? "/" : dir))) {
+    if (EqualsIgnoreAsciiCase(n, base)) {
+      if (!found.empty()) return path;  // ambiguous: keep the name as given
+      found = n;
+    }
+  }
+  if (found.empty()) return path;
+  return slash == std::string::npos ? found : path.substr(0, slash + 1) + found;
+}
+
+uint16_t OpenResolved(const std::string& path, uint16_t mode, Disposition disp,
+                      std::unique_ptr<File>& out) {
+  std::string p = disp == Disposition::kOpenExisting ? ResolveName(path) : path;
+  if (disp == Disposition::kCreateTruncate) p = ResolveName(path);
+  return CurrentEnv()->Open(p, mode, disp, out);
+}
+
+bool FileExistsResolved(const std::string& path) { return CurrentEnv()->Exists(ResolveName(path)); }
+
+}  // namespace ov

@@ -1,0 +1,103 @@
+#include "tests/test_support.h"
+
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <cstdio>
+#include <cstdlib>
+#include <filesystem>
+#include <fstream>
+#include <iterator>
+
+namespace ov::test {
+
+namespace {
+
+class FaultFile final : public File {
+ public:
+  FaultFile(std::unique_ptr<File> inner, FaultEnv* env) : inner_(std::move(inner)), env_(env) {}
+
+  uint16_t ReadAt(uint64_t off, void* buf, size_t n, size_t& got) override {
+    if (env_->reads_until_short_ > 0 && --env_->reads_until_short_ == 0) {
+      env_->reads_until_short_ = 1;  // stay short from now on
+      return inner_->ReadAt(off, buf, n / 2, got);
+    }
+    return inner_->ReadAt(off, buf, n, got);
+  }
+  uint16_t WriteAt(uint64_t off, const void* buf, size_t n) override {
+    if (env_->writes_until_fail_ > 0 && --env_->writes_until_fail_ == 0) {
+      env_->writes_until_fail_ = 1;  // the disk stays full
+      (void)inner_->WriteAt(off, buf, n / 2);
+      return 101;
+    }
+    return inner_->WriteAt(off, buf, n);
+  }
+  uint16_t Size(uint64_t& s) override { return inner_->Size(s); }
+  uint16_t Truncate(uint64_t s) override { return inner_->Truncate(s); }
+  uint16_t Sync() override { return env_->fail_sync_ ? 29 : inner_->Sync(); }
+  uint16_t Lock(uint64_t o, uint64_t l) override { return env_->refuse_locks_ ? 33 : inner_->Lock(o, l); }
+  uint16_t Unlock(uint64_t o, uint64_t l) override { return inner_->Unlock(o, l); }
+  uint16_t Close() override { return inner_->Close(); }
+
+ private:
+  std::unique_ptr<File> inner_;
+  FaultEnv* env_;
+};
+
+}  // namespace
+
+uint16_t FaultEnv::Open(const std::string& p, uint16_t m, Disposition d, std::unique_ptr<File>& out) {
+  if (open_code_ != 0) return open_code_;
+  std::unique_ptr<File> inner;
+  uint16_t code = target()->Open(p, m, d, inner);
+  if (code == 0) out = std::make_unique<FaultFile>(std::move(inner), this);
+  return code;
+}
+
+LocalDate FaultEnv::Today() { return fixed_today_ ? today_ : target()->Today(); }
+
+void EngineTest::SetUp() {
+  SetEnv(&env_);
+  EngineStartup();
+  SetRaiseErrors(true);
+  std::string templ = (std::filesystem::temp_directory_path() / "ovtestXXXXXX").string();
+  std::vector<char> buf(templ.begin(), templ.end());
+  buf.push_back('\0');
+  ASSERT_NE(mkdtemp(buf.data()), nullptr);
+  dir_ = buf.data();
+}
+
+void EngineTest::TearDown() {
+  EngineShutdown();
+  SetEnv(nullptr);
+  std::error_code ec;
+  std::filesystem::remove_all(dir_, ec);
+}
+
+std::vector<uint8_t> ReadAll(const std::string& path) {
+  std::ifstream in(path, std::ios::binary);
+  return std::vector<uint8_t>(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
+}
+
+void WriteAll(const std::string& path, const std::vector<uint8_t>& bytes) {
+  std::ofstream out(path, std::ios::binary | std::ios::trunc);
+  out.write(reinterpret_cast<const char*>(bytes.data()), static_cast<std::streamsize>(bytes.size()));
+}
+
+std::string FixturesDir() { return std::string(OV_SOURCE_DIR) + "/tests/data/fixtures"; }
+
+int RunCommand(const std::string& cmd, std::string* out) {
+  FILE* p = popen(cmd.c_str(), "r");
+  if (p == nullptr) return -1;
+  char buf[4096];
+  size_t n;
+  while ((n = fread(buf, 1, sizeof buf, p)) > 0) {
+    if (out != nullptr) out->append(buf, n);
+  }
+  int st = pclose(p);
+  return WIFEXITED(st) ? WEXITSTATUS(st) : -1;
+}
+
+bool HaveCommand(const std::string& probe) { return RunCommand(probe + " >/dev/null 2>&1") == 0; }
+
+}  // namespace ov::test

@@ -1,0 +1,68 @@
+// Shared fixtures of the engine tests: a fresh engine state per case, a
+// private scratch folder, and a fault-injecting platform layer.
+#pragma once
+
+#include <gtest/gtest.h>
+
+#include <cstdint>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "engine/support/engine_state.h"
+#include "engine/support/ovcommon.h"
+#include "engine/support/platform.h"
+
+namespace ov::test {
+
+// Platform layer that breaks on request. Counters are per instance; every
+// fault is off until a test arms it.
+class FaultEnv : public EnvWrapper {
+ public:
+  FaultEnv() : EnvWrapper(DefaultEnv()) {}
+
+  // Clock: a fixed local date, so header dates are checkable to the byte.
+  void SetToday(int y, int m, int d) { today_ = LocalDate{y, m, d, 0}; fixed_today_ = true; }
+  // The n-th write from now (1-based) writes half its bytes and fails 101.
+  void FailWriteAfter(int n) { writes_until_fail_ = n; }
+  // Reads return at most half of what was asked, from the n-th read on.
+  void ShortReadsFrom(int n) { reads_until_short_ = n; }
+  void RefuseLocks(bool on) { refuse_locks_ = on; }
+  void FailOpens(uint16_t code) { open_code_ = code; }
+  void FailSyncs(bool on) { fail_sync_ = on; }
+
+  int writes_until_fail_ = 0;
+  int reads_until_short_ = 0;
+  bool refuse_locks_ = false;
+  bool fail_sync_ = false;
+  uint16_t open_code_ = 0;
+
+  uint16_t Open(const std::string& p, uint16_t m, Disposition d, std::unique_ptr<File>& out) override;
+  LocalDate Today() override;
+
+ private:
+  LocalDate today_{};
+  bool fixed_today_ = false;
+};
+
+// Engine started fresh for every case, errors raised as exceptions, in a
+// private temporary folder (removed afterwards).
+class EngineTest : public ::testing::Test {
+ protected:
+  void SetUp() override;
+  void TearDown() override;
+  std::string Path(const std::string& name) const { return dir_ + "/" + name; }
+  const std::string& dir() const { return dir_; }
+
+  FaultEnv env_;
+  std::string dir_;
+};
+
+std::vector<uint8_t> ReadAll(const std::string& path);
+void WriteAll(const std::string& path, const std::vector<uint8_t>& bytes);
+std::string FixturesDir();
+// Runs a command, returns its exit status; output goes to `out` when given.
+int RunCommand(const std::string& cmd, std::string* out = nullptr);
+bool HaveCommand(const std::string& probe);
+
+}  // namespace ov::test
