@@ -101,3 +101,26 @@ int RunCommand(const std::string& cmd, std::string* out) {
 bool HaveCommand(const std::string& probe) { return RunCommand(probe + " >/dev/null 2>&1") == 0; }
 
 }  // namespace ov::test
+
+#include "tests/dbf_test_util.h"
+
+namespace ov::test {
+
+bool Exists(const std::string& path) { return std::filesystem::exists(path); }
+
+DbfFile MakeTable(const std::string& name, const std::vector<FieldDef>& defs) {
+  DbfFile dbf;
+  CreateDbf(dbf, name, defs);
+  dbf.path = name;
+  OpenDbf(dbf);
+  return dbf;
+}
+
+void SetRecord(DbfFile& dbf, const std::string& text) {
+  dbf.record.assign(dbf.record_length, ' ');
+  std::copy(text.begin(), text.begin() + std::min(text.size(), dbf.record.size()), dbf.record.begin());
+}
+
+std::string RecordText(const DbfFile& dbf) { return std::string(dbf.record.begin(), dbf.record.end()); }
+
+}  // namespace ov::test

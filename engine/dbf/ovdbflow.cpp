@@ -1,0 +1,389 @@
+#include "engine/dbf/ovdbflow.h"
+
+#include <algorithm>
+#include <climits>
+#include <cstdio>
+
+#include "engine/dbf/dbf_header.h"
+#include "engine/memo/memo_create.h"
+#include "engine/support/codepage.h"
+#include "engine/support/engine_state.h"
+#include "engine/support/ovcommon.h"
+
+namespace ov {
+
+namespace {
+
+std::string NotDbase(const std::string& who, const std::string& why, const std::string& tail) {
+  return who + " is not a dBASE database." + why + tail;
+}
+
+// Drops the file and buffers of a failed open; the record is left closed.
+void ReleaseDbf(DbfFile& dbf) {
+  dbf.file.reset();
+  dbf.fields.clear();
+  dbf.record.clear();
+  dbf.record.shrink_to_fit();
+  dbf.state = DbfState::kClosed;
+}
+
+// Fails an open: release first, then report (the report may raise).
+void FailOpen(DbfFile& dbf, uint16_t code, const std::string& context) {
+  ReleaseDbf(dbf);
+  ReportError(code, context);
+}
+
+uint16_t ReadExact(File& f, uint64_t off, void* buf, size_t n) {
+  size_t got = 0;
+  uint16_t code = f.ReadAt(off, buf, n, got);
+  if (code != 0) return code;
+  return got == n ? 0 : 100;
+}
+
+std::string UpdateText(int year, int month, int day) {
+  char buf[16];
+  std::snprintf(buf, sizeof buf, "%04d%02d%02d", year % 10000, month % 100, day % 100);
+  return buf;
+}
+
+// Validates the field table against the record length: a damaged header
+// must not let a field reach past the record buffer.
+bool FieldsFitRecord(const DbfFile& dbf) {
+  uint32_t need = 1;
+  for (const FieldEntry& f : dbf.fields) need += f.length;
+  return need <= dbf.record_length;
+}
+
+bool ConvertDescriptors(DbfFile& dbf, const uint8_t* bytes, size_t count, size_t size,
+                        const DescriptorLayout& lay) {
+  uint16_t offset = 1;
+  const std::string& valid = Engine().table.ValidFieldTypes;
+  for (size_t i = 0; i < count; ++i) {
+    const uint8_t* d = bytes + i * size;
+    if (d[0] == 0x0D) break;
+    FieldEntry fe = DecodeDescriptor(d, lay);
+    fe.offset = offset;
+    if (valid.find(fe.type) == std::string::npos) {
+      std::string letter(1, fe.type);
+      FailOpen(dbf, 211, "Field: " + fe.name + " [" + letter + "] in " + dbf.path +
+                             " is not a valid field type");
+      return false;
+    }
+    offset = static_cast<uint16_t>(offset + fe.length);
+    dbf.fields.push_back(std::move(fe));
+  }
+  return true;
+}
+
+bool OpenDbase2(DbfFile& dbf) {
+  const uint8_t* h = dbf.header;
+  dbf.record_count = h[1] | (h[2] << 8);
+  dbf.last_update = UpdateText(1900 + h[5], h[3], h[4]);
+  dbf.record_length = static_cast<uint16_t>(h[6] | (h[7] << 8));
+  dbf.header_length = kDbase2HeaderLength;
+  dbf.has_memo = false;
+  uint8_t desc[512];
+  if (ReadExact(*dbf.file, 8, desc, sizeof desc) != 0) {
+    FailOpen(dbf, 100, "Error reading " + dbf.path + " [Use/OpenDbf]");
+    return false;
+  }
+  bool terminated = false;
+  for (size_t i = 0; i < 32 && !terminated; ++i) terminated = desc[i * 16] == 0x0D;
+  if (!terminated) {
+    FailOpen(dbf, 210, NotDbase(dbf.short_name, "(Number of fields is out of range)", " [Use/OpenDbf]"));
+    return false;
+  }
+  if (!ConvertDescriptors(dbf, desc, 32, 16, kDbase2Descriptor)) return false;
+  if (dbf.fields.empty()) {
+    FailOpen(dbf, 222, "Error reading " + dbf.path + " [Use/OpenDbf]");
+    return false;
+  }
+  return true;
+}
+
+bool OpenDbase3Or7(DbfFile& dbf) {
+  const uint8_t* h = dbf.header;
+  const bool level7 = dbf.layout == DbfLayout::kLevel7;
+  dbf.has_memo = HasMemoFlag(h);
+  dbf.header_length = static_cast<uint16_t>(h[8] | (h[9] << 8));
+  const int prefix = level7 ? kLevel7Prefix : 32;
+  const int dsize = level7 ? 48 : 32;
+  const int fields = (static_cast<int>(dbf.header_length) - prefix) / dsize;
+  if (static_cast<int>(dbf.header_length) < prefix || fields < 1 || fields > 255) {
+    FailOpen(dbf, 210,
+             NotDbase(dbf.short_name, " (Number of fields is out of range)", " [Use/OpenDbf]"));
+    return false;
+  }
+  dbf.last_update = UpdateText(1900 + h[1], h[2], h[3]);
+  dbf.record_count = static_cast<int32_t>(ReadLe32(h + 4));
+  dbf.record_length = static_cast<uint16_t>(h[10] | (h[11] << 8));
+  std::vector<uint8_t> rest(dbf.header_length - 32);
+  if (ReadExact(*dbf.file, 32, rest.data(), rest.size()) != 0) {
+    FailOpen(dbf, 100, "Error reading " + dbf.path + " [Use/OpenDbf]");
+    return false;
+  }
+  const uint8_t* desc = rest.data() + (prefix - 32);
+  if (desc[0] == 0x0D) {
+    FailOpen(dbf, 222, "Error reading " + dbf.path + " [Use/OpenDbf]");
+    return false;
+  }
+  return ConvertDescriptors(dbf, desc, static_cast<size_t>(fields), dsize,
+                            level7 ? kLevel7Descriptor : kDbase3Descriptor);
+}
+
+// Rewrites the header with today's date and the record count. dBASE III/IV
+// and level 7 keep bytes 16-27 as another program may have left them.
+uint16_t WriteHeader(DbfFile& dbf) {
+  LocalDate today = Today();
+  dbf.last_update = UpdateText(today.year, today.month, today.day);
+  if (dbf.layout == DbfLayout::kDbase2) {
+    uint8_t b[8];
+    b[0] = dbf.header[0];
+    b[1] = static_cast<uint8_t>(dbf.record_count);
+    b[2] = static_cast<uint8_t>(dbf.record_count >> 8);
+    b[3] = static_cast<uint8_t>(today.month);
+    b[4] = static_cast<uint8_t>(today.day);
+    b[5] = static_cast<uint8_t>(today.year - 1900);
+    b[6] = static_cast<uint8_t>(dbf.record_length);
+    b[7] = static_cast<uint8_t>(dbf.record_length >> 8);
+    std::copy(b, b + 8, dbf.header);
+    return dbf.file->WriteAt(0, b, 8);
+  }
+  size_t got = 0;
+  uint8_t reserved[12];
+  uint16_t code = dbf.file->ReadAt(16, reserved, sizeof reserved, got);
+  if (code != 0) return code;
+  std::copy(reserved, reserved + got, dbf.header + 16);
+  dbf.header[1] = static_cast<uint8_t>(today.year - 1900);
+  dbf.header[2] = static_cast<uint8_t>(today.month);
+  dbf.header[3] = static_cast<uint8_t>(today.day);
+  WriteLe32(dbf.header + 4, static_cast<uint32_t>(dbf.record_count));
+  return dbf.file->WriteAt(0, dbf.header, 32);
+}
+
+uint16_t WriteEndOfFile(DbfFile& dbf) {
+  const uint8_t eof = 0x1A;
+  return dbf.file->WriteAt(dbf.RecordOffset(dbf.record_count + 1), &eof, 1);
+}
+
+// Header, end-of-file byte when records were appended; 0 or the first code.
+uint16_t WriteHeaderAndEof(DbfFile& dbf) {
+  uint16_t code = WriteHeader(dbf);
+  if (code == 0 && dbf.state == DbfState::kAppended) code = WriteEndOfFile(dbf);
+  return code;
+}
+
+bool CheckRecordNumber(const DbfFile& dbf, int32_t n, const std::string& routine) {
+  if (n >= 1 && n <= dbf.record_count) return true;
+  ReportError(212, "Invalid record number = " + std::to_string(n) + " (" + dbf.path + ")  [" +
+                       routine + "]");
+  return false;
+}
+
+bool CheckOpen(const DbfFile& dbf, const std::string& context) {
+  if (dbf.is_open() && dbf.file) return true;
+  ReportError(103, context);
+  return false;
+}
+
+}  // namespace
+
+bool IsAcceptedVersion(uint8_t v) {
+  const TableSettings& t = Engine().table;
+  if ((t.CustomVersion != 0 && v == t.CustomVersion) ||
+      (t.CustomMemoVersion != 0 && v == t.CustomMemoVersion)) {
+    return true;
+  }
+  return v == 0x02 || v == 0x03 || v == 0x04 || v == 0x83 || v == 0x8B || v == 0x8C || v == 0xF5;
+}
+
+std::string MemoExtension(uint8_t version) {
+  if (!IsAcceptedVersion(version) && version != 0x30) version = Engine().table.CreateVersion;
+  return (version == 0xF5 || version == 0x30) ? "FPT" : "DBT";
+}
+
+void OpenDbf(DbfFile& dbf) {
+  ReleaseDbf(dbf);
+  dbf.path = ResolveName(DefaultExt(dbf.path, "DBF"));
+  Errors().DbfError = 0;
+  uint16_t code = CurrentEnv()->Open(dbf.path, dbf.open_mode, Disposition::kOpenExisting, dbf.file);
+  if (code != 0) {
+    FailOpen(dbf, code, "Failure to open " + dbf.path + " [USE/OpenDbf]");
+    return;
+  }
+  dbf.short_name = BareName(dbf.path);
+  if (dbf.oem) dbf.short_name = StrToOem(dbf.short_name);
+  size_t got = 0;
+  code = dbf.file->ReadAt(0, dbf.header, 32, got);
+  if (code != 0 || got < 32) {
+    FailOpen(dbf, 210, NotDbase(dbf.path, " (Prolog is less than 32 bytes)", " [USE/OpenDBF]"));
+    return;
+  }
+  if (!IsAcceptedVersion(dbf.header[0])) {
+    FailOpen(dbf, 210, NotDbase(dbf.path, "(Invalid version byte)", "+ [USE/OpenDBF]"));
+    return;
+  }
+  dbf.layout = LayoutOf(dbf.header[0]);
+  bool ok = dbf.layout == DbfLayout::kDbase2 ? OpenDbase2(dbf) : OpenDbase3Or7(dbf);
+  if (!ok) return;
+  if (!FieldsFitRecord(dbf)) {
+    FailOpen(dbf, 210,
+             NotDbase(dbf.short_name, " (Record length does not match the fields)", " [Use/OpenDbf]"));
+    return;
+  }
+  dbf.field_count = static_cast<uint8_t>(dbf.fields.size());
+  dbf.record.assign(dbf.record_length, ' ');
+  if (Engine().table.RepairRecCount) {
+    uint64_t size = 0;
+    if (dbf.file->Size(size) == 0) {
+      uint64_t n = size > dbf.header_length ? (size - dbf.header_length) / dbf.record_length : 0;
+      dbf.record_count = static_cast<int32_t>(std::min<uint64_t>(n, INT32_MAX));
+    }
+  }
+  const bool empty = dbf.record_count < 1;
+  dbf.current_record = empty ? 0 : 1;
+  dbf.at_end = dbf.at_beginning = empty;
+  dbf.state = DbfState::kClean;
+}
+
+void CreateDbf(DbfFile& dbf, const std::string& name, std::span<const FieldDef> defs) {
+  ReleaseDbf(dbf);
+  Errors().DbfError = 0;
+  CreatePlan plan;
+  if (!PlanTable(defs, plan)) {
+    ReportError(211, "Invalid dBASE field definition [CreateDBF]");
+    return;
+  }
+  const std::string path = DefaultExt(TrimText(name), "DBF");
+  dbf.path = path;
+  dbf.open_mode = fmode::kReadWrite | fmode::kDenyAll;
+  uint16_t code = OpenResolved(path, dbf.open_mode, Disposition::kCreateTruncate, dbf.file);
+  if (code == 0) code = dbf.file->WriteAt(0, plan.image.data(), plan.image.size());
+  if (code != 0) {
+    ReleaseDbf(dbf);
+    ReportError(code, "Error writing " + path + ". [CreateDbf]");
+    return;
+  }
+  std::copy(plan.image.begin(), plan.image.begin() + 32, dbf.header);
+  dbf.short_name = BareName(path);
+  dbf.layout = plan.level7 ? DbfLayout::kLevel7 : DbfLayout::kDbase3;
+  dbf.has_memo = plan.has_memo;
+  dbf.header_length = static_cast<uint16_t>(plan.image.size());
+  dbf.record_length = plan.record_length;
+  dbf.fields = std::move(plan.fields);
+  dbf.field_count = static_cast<uint8_t>(dbf.fields.size());
+  dbf.record_count = 0;
+  dbf.current_record = 0;
+  dbf.state = DbfState::kAppended;
+  CloseDbf(dbf);
+  if (plan.has_memo && Errors().DbfError == 0) {
+    CreateMemofileOfKind(ForceExt(path, MemoExtension(plan.version)), MemoKindOf(plan.version),
+                         Engine().table.MemoBlockSize, "CreateDbf()");
+  }
+}
+
+void GetDbfRecord(DbfFile& dbf, int32_t n) {
+  Errors().DbfError = 0;
+  if (!CheckOpen(dbf, "File: " + dbf.path + "  [GetDbfRecord]")) return;
+  if (!CheckRecordNumber(dbf, n, "GetDbfRecord")) return;
+  dbf.at_end = dbf.at_beginning = false;
+  // Read into a spare buffer so a failed read keeps the current record.
+  std::vector<char>& spare = dbf.scratch;
+  spare.resize(dbf.record_length);
+  size_t got = 0;
+  uint16_t code = dbf.file->ReadAt(dbf.RecordOffset(n), spare.data(), spare.size(), got);
+  if (code == 0 && got < spare.size()) code = 213;
+  if (code != 0) {
+    ReportError(code, "File: " + dbf.path + "  [GetDbfRecord]");
+    return;
+  }
+  dbf.record.swap(spare);
+  dbf.current_record = n;
+  char* body = dbf.record.data() + 1;
+  const size_t len = dbf.record.size() - 1;
+  if (dbf.read_filter) dbf.read_filter(body, len);
+  if (dbf.oem) OemToAnsiBuf(body, len);
+}
+
+void PutDbfRecord(DbfFile& dbf, int32_t n) {
+  Errors().DbfError = 0;
+  const std::string context = "File: " + dbf.path + " [Replace/Append/PutDbfRecord]";
+  if (!CheckOpen(dbf, context)) return;
+  const bool append = n > dbf.record_count;
+  const int32_t limit = dbf.layout == DbfLayout::kDbase2 ? 65535 : INT32_MAX;
+  if (n < 1 || (append && dbf.record_count >= limit)) {
+    ReportError(212, "Invalid record number = " + std::to_string(n) + " (" + dbf.path + ")  " +
+                         "[Replace/Append/PutDbfRecord]");
+    return;
+  }
+  if (append) n = dbf.record_count + 1;
+  // Translate a copy: translating the buffer back would lose characters
+  // that have no twin in the other code page.
+  std::vector<char>& out = dbf.scratch;
+  out.assign(dbf.record.begin(), dbf.record.end());
+  if (dbf.oem) AnsiToOemBuf(out.data() + 1, out.size() - 1);
+  if (dbf.write_filter) dbf.write_filter(out.data() + 1, out.size() - 1);
+  uint16_t code = dbf.file->WriteAt(dbf.RecordOffset(n), out.data(), out.size());
+  if (code != 0) {
+    ReportError(code, context);
+    return;
+  }
+  if (append) {
+    dbf.record_count = n;
+    dbf.current_record = n;
+    dbf.state = DbfState::kAppended;
+    if (Engine().table.FlushEachWrite) FlushDbf(dbf);
+    return;
+  }
+  if (dbf.state != DbfState::kAppended) dbf.state = DbfState::kChanged;
+  if (Engine().table.FlushEachWrite) FlushFile(*dbf.file);
+}
+
+void AppendDbfRecord(DbfFile& dbf) { PutDbfRecord(dbf, dbf.record_count + 1); }
+
+void PutDeleteFlag(DbfFile& dbf, int32_t n) {
+  Errors().DbfError = 0;
+  const std::string context = "File: " + dbf.path + " [DeleteRec/RecallRec]";
+  if (!CheckOpen(dbf, context)) return;
+  if (!CheckRecordNumber(dbf, n, "DeleteRec/RecallRec")) return;
+  uint16_t code = dbf.file->WriteAt(dbf.RecordOffset(n), dbf.record.data(), 1);
+  if (code != 0) {
+    ReportError(code, context);
+    return;
+  }
+  if (dbf.state != DbfState::kAppended) dbf.state = DbfState::kChanged;
+  if (Engine().table.FlushEachWrite) FlushFile(*dbf.file);
+}
+
+void FlushDbf(DbfFile& dbf) {
+  Errors().DbfError = 0;
+  if (dbf.state == DbfState::kClosed || dbf.state == DbfState::kClean || !dbf.file) return;
+  uint16_t code = WriteHeaderAndEof(dbf);
+  dbf.state = DbfState::kClean;
+  if (code != 0) {
+    ReportError(code, "File: " + dbf.path + " [FlushDbf]");
+    return;
+  }
+  FlushFile(*dbf.file);
+}
+
+void FlushFile(File& file) {
+  uint16_t code = file.Sync();
+  if (code != 0) ReportError(code, "Unable to flush file [FlushFile]");
+}
+
+void CloseDbf(DbfFile& dbf) {
+  Errors().DbfError = 0;
+  if (!dbf.file) {
+    ReleaseDbf(dbf);
+    return;
+  }
+  uint16_t code = 0;
+  if (dbf.state == DbfState::kChanged || dbf.state == DbfState::kAppended) code = WriteHeaderAndEof(dbf);
+  uint16_t close_code = dbf.file->Close();
+  if (code == 0) code = close_code;
+  ReleaseDbf(dbf);
+  if (code != 0) ReportError(code, "File: " + dbf.path + " [CloseDbf(" + dbf.path + ")]");
+}
+
+}  // namespace ov

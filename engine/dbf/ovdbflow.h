@@ -1,0 +1,121 @@
+// Table files: the per-table file record and the routines that open,
+// create, read, write, flush and close a .DBF file.
+//
+// File layout (all integers little-endian):
+//
+//   dBASE III/IV header, 32 bytes          level 7: the same 32 bytes, then
+//   off  len  content                      off  len  content
+//    0    1   version byte                  32   32   language driver name
+//    1    3   last update: yy-1900, mm, dd  64    4   reserved
+//    4    4   record count
+//    8    2   header length (incl. 0x0D)   descriptors: 32 bytes at offset 32
+//   10    2   record length (incl. flag)   (III/IV: name 0-10, type 11,
+//   12   16   reserved (16-27 preserved)    len 16, dec 17) or 48 bytes at
+//   28    1   production index flag         offset 68 (level 7: name 0-31,
+//   29    3   language byte, reserved       type 32, len 33, dec 34)
+//
+//   dBASE II: version 0x02, count u16 at 1, mm dd yy at 3..5, record
+//   length u16 at 6, 32 descriptors of 16 bytes at 8 (name 0-10, type 11,
+//   len 12, dec 15), terminator at 520; header length 521.
+//
+//   Then the 0x0D terminator, the records (flag byte "*" or " " plus the
+//   field texts) and one 0x1A end-of-file byte.
+//
+// Life cycle of a DbfFile:
+//   closed(0) --OpenDbf/CreateDbf--> clean(1) --record write--> changed(2)
+//   or appended(3) --FlushDbf--> clean(1); CloseDbf from any open state.
+// The header and end-of-file byte reach the disk only in FlushDbf and
+// CloseDbf (or on every write with FlushEachWrite).
+//
+// Failures are reported with ReportError; after a failed open or create the
+// record holds no buffers and no file. Single-threaded, process-wide state
+// (the settings in Engine().table).
+#pragma once
+
+#include <cstdint>
+#include <functional>
+#include <memory>
+#include <span>
+#include <string>
+#include <vector>
+
+#include "engine/support/platform.h"
+
+namespace ov {
+
+enum class DbfLayout : uint8_t { kDbase3, kDbase2, kLevel7 };
+
+enum class DbfState : uint8_t { kClosed = 0, kClean = 1, kChanged = 2, kAppended = 3 };
+
+// A field as the engine knows it after opening.
+struct FieldEntry {
+  std::string name;  // at most 10 characters, upper case
+  char type = 'C';
+  uint8_t length = 0;
+  uint8_t decimals = 0;
+  uint16_t offset = 0;  // within the record; the first field is at 1
+};
+
+// A field definition given to CreateDbf.
+struct FieldDef {
+  std::string name;
+  char type = 'C';
+  int length = 0;
+  int decimals = 0;
+};
+
+// Translation of a record's bytes after the deletion flag.
+using RecordFilter = std::function<void(char* bytes, size_t count)>;
+
+struct DbfFile {
+  std::string path;        // full path with extension
+  std::string short_name;  // file name without directory
+  uint8_t header[32] = {};
+  DbfLayout layout = DbfLayout::kDbase3;
+  bool has_memo = false;
+  uint16_t header_length = 0;
+  uint16_t record_length = 0;
+  uint8_t field_count = 0;
+  std::string last_update;  // YYYYMMDD
+  DbfState state = DbfState::kClosed;
+  std::vector<FieldEntry> fields;
+  std::vector<char> record;  // the current record as stored
+  std::vector<char> scratch;  // spare record buffer for reads and writes
+  int32_t record_count = 0;
+  int32_t current_record = 0;
+  bool at_end = false;
+  bool at_beginning = false;
+  uint16_t open_mode = fmode::kReadWrite | fmode::kDenyNone;
+  bool oem = false;
+  RecordFilter write_filter;
+  RecordFilter read_filter;
+  std::unique_ptr<File> file;
+
+  uint8_t version() const { return header[0]; }
+  bool is_open() const { return state != DbfState::kClosed; }
+  // Offset of record n (1-based) in the file.
+  uint64_t RecordOffset(int64_t n) const {
+    return header_length + static_cast<uint64_t>(n - 1) * record_length;
+  }
+};
+
+// Opens dbf.path (default extension "DBF") with dbf.open_mode.
+void OpenDbf(DbfFile& dbf);
+// Creates a table from field definitions and closes it again; creates the
+// empty memo file too when a field needs one.
+void CreateDbf(DbfFile& dbf, const std::string& name, std::span<const FieldDef> fields);
+void GetDbfRecord(DbfFile& dbf, int32_t n);
+// Writes the record buffer as record n; n beyond the end appends.
+void PutDbfRecord(DbfFile& dbf, int32_t n);
+void AppendDbfRecord(DbfFile& dbf);
+void PutDeleteFlag(DbfFile& dbf, int32_t n);
+void FlushDbf(DbfFile& dbf);
+void FlushFile(File& file);
+void CloseDbf(DbfFile& dbf);
+
+// "FPT" for 0xF5 and 0x30, "DBT" otherwise.
+std::string MemoExtension(uint8_t version);
+// Whether a version byte passes the open check with the current settings.
+bool IsAcceptedVersion(uint8_t version);
+
+}  // namespace ov

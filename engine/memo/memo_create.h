@@ -1,0 +1,31 @@
+// Creation of empty memo files of every kind.
+//
+//   dBASE III (0x83): 512-byte header, next free block u32 at 0 (1), then
+//                     one 0x1A byte: a fresh file is 513 bytes.
+//   dBASE IV (0x8B) / level 7 (0x8C): 24 header bytes: first free block
+//                     u32 at 0 (1), table name (8 bytes) at 8, 0x0102 at
+//                     18, block size u16 at 20.
+//   FoxPro (0xF5):    512-byte header, big-endian: next free block u32 at 0
+//                     (511 div block size + 1), block size u16 at 6.
+#pragma once
+
+#include <cstdint>
+#include <string>
+
+namespace ov {
+
+enum class MemoKind : uint8_t { kDbase3 = 0x83, kDbase4 = 0x8B, kLevel7 = 0x8C, kFox = 0xF5 };
+
+// The memo kind of a table version byte; other bytes take CreateVersion's.
+MemoKind MemoKindOf(uint8_t version);
+
+// Creates (truncates) the memo file `name` (given the kind's extension when
+// it has none). Failures report the OS code with
+// "Cannot create memo file <name> [<routine>]".
+void CreateMemofileOfKind(const std::string& name, MemoKind kind, uint16_t block_size,
+                          const std::string& routine);
+
+// An empty memo file of kind CreateVersion and block size MemoBlockSize.
+void CreateMemofile(const std::string& name);
+
+}  // namespace ov
