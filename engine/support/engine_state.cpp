@@ -45,6 +45,7 @@ Diagnostics ReadDiagnostics() {
 EngineState& Engine() { return g_state; }
 
 void EngineStartup() {
+  g_state.areas.reset();
   g_state.errors = ErrorState{};
   g_state.table = TableSettings{};
   g_state.dates = DateSettings{};
@@ -57,6 +58,7 @@ void EngineStartup() {
 void EngineShutdown() {
   auto& steps = ShutdownSteps();
   for (auto it = steps.rbegin(); it != steps.rend(); ++it) (*it)();
+  g_state.areas.reset();
   g_state.errors.ErrorContext.clear();
 }
 

@@ -10,6 +10,7 @@
 
 #include <cstdint>
 #include <functional>
+#include <memory>
 #include <string>
 
 namespace ov {
@@ -63,12 +64,16 @@ struct UiHooks {
   std::function<void(int exit_status)> Terminate;
 };
 
+struct AreaTable;  // the work-area layer's table (engine/dbf/dbf4.h)
+
 struct EngineState {
   ErrorState errors;
   TableSettings table;
   DateSettings dates;
   Diagnostics diagnostics;
   UiHooks ui;
+  // Created by the work-area layer on first use; dropped at shutdown.
+  std::shared_ptr<AreaTable> areas;
 };
 
 EngineState& Engine();
