@@ -41,7 +41,7 @@ fuzz: setup
 fuzz-smoke: fuzz
 	mkdir -p $(FUZZ_BUILD)/corpus
 	cp -n tests/data/fixtures/*.dbf $(FUZZ_BUILD)/corpus/ 2>/dev/null || true
-	$(FUZZ_BUILD)/fuzz/fuzz_dbf -max_total_time=60 -max_len=8192 $(FUZZ_BUILD)/corpus
+	$(FUZZ_BUILD)/fuzz/fuzz_dbf -artifact_prefix=$(FUZZ_BUILD)/ -max_total_time=60 -max_len=8192 $(FUZZ_BUILD)/corpus
 
 clean:
 	rm -rf $(BUILD) $(SAN_BUILD) $(BENCH_BUILD) $(FUZZ_BUILD)
