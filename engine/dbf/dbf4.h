@@ -1,0 +1,237 @@
+// The xBase command layer: numbered work areas, opening, navigation,
+// editing and locking.
+//
+// There are 35 areas; 1..33 are the callers', 34 and 35 the engine's own.
+// Every command acts on the current area (`Select`). Each open area owns a
+// `WorkArea`: its table file, the typed record image of the current record,
+// conditions, locks, and the memo and index state that the upper layers
+// attach through hook slots. The memo store, the expression engine and the
+// index engine fill those slots at start-up; this layer calls a slot only
+// when it is filled (and the index slots only while an index is active).
+//
+// Record positions an area can be in:
+//   positioned   1 <= current <= count, typed record filled, flags clear
+//   phantom      current = count + 1, at-end set, typed record cleared
+//   empty table  both flags set
+//
+// Lock states: 0 --ALock--> 2 (append lock) --Unlock--> 0;
+//              0 --RLock--> 3 (record locks, more RLock add) --last
+//              UnlockRec / Unlock--> 0. The two kinds never coexist.
+// Lock regions (32-bit offsets, honoured by every process):
+//   record n: LockBase + header length + (n-1) * record length, record length
+//   append:   LockBase + 1, 1 byte;   header byte: LockBase, 1 byte.
+//
+// Single-threaded, process-wide state.
+#pragma once
+
+#include <array>
+#include <cstdint>
+#include <functional>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "engine/dbf/ovdbflow.h"
+
+namespace ov {
+
+inline constexpr int kCallerAreas = 33;
+inline constexpr int kAreaCount = 35;
+
+struct WorkArea;
+
+// A FOR or WHILE condition: a callback, or a compiled expression owned by
+// the expression engine (released through the expression hooks).
+struct Condition {
+  std::function<bool()> callback;
+  std::shared_ptr<void> expr;
+  bool is_set() const { return callback || expr; }
+};
+
+// Slots the expression engine fills.
+struct ExprHooks {
+  // Compiles expression text against the current area; nullptr on failure
+  // (the engine reports).
+  std::function<std::shared_ptr<void>(const std::string& text)> compile;
+  // Evaluates a compiled logical expression on the current record.
+  std::function<bool(const std::shared_ptr<void>& expr)> evaluate_logical;
+};
+
+// Slots the memo store fills.
+struct MemoHooks {
+  // Attaches the memo file to the area; answers the code (0 = success).
+  std::function<uint16_t(WorkArea& area, const std::string& memo_path)> open;
+  std::function<void(WorkArea& area)> close;
+  // Text of the memo with the given block number in the area.
+  std::function<std::string(WorkArea& area, int32_t block)> read_text;
+  // Stores text as a memo (replacing `old_block`); answers the block number.
+  std::function<int32_t(WorkArea& area, const std::string& text, int32_t old_block)> write_text;
+  // Copies a memo from another area; answers the new block number.
+  std::function<int32_t(WorkArea& to, WorkArea& from, int32_t from_block, int32_t old_block)> copy;
+  std::function<void(WorkArea& area)> pack;
+  std::function<void(WorkArea& area)> recreate;
+  std::function<void(WorkArea& area, int32_t block)> release;
+};
+
+// Slots the index engine fills; used only while `active` answers true.
+struct IndexHooks {
+  std::function<bool(WorkArea&)> active;
+  std::function<void(WorkArea&)> begin_position, end_position;
+  std::function<int32_t(WorkArea&)> first, last, next, prior;
+  std::function<bool(WorkArea&)> at_end, at_beginning;
+  std::function<void(WorkArea&)> sync, mark_beginning, mark_end, finish;
+  std::function<void(WorkArea&)> begin_update, end_update;
+  std::function<void(WorkArea&)> add_keys, remember_keys, update_keys;
+  std::function<void(WorkArea&)> close;
+};
+
+struct WorkArea {
+  DbfFile table;
+  int number = 0;
+  bool hide_deleted = false;
+  uint8_t* typed = nullptr;       // the typed record image (caller's or own_typed)
+  uint16_t typed_size = 0;
+  bool owns_typed = false;
+  std::vector<uint8_t> own_typed;
+  std::vector<uint16_t> typed_offsets;  // per field, offset in the typed record
+  std::function<bool()> filter;
+  Condition for_cond;
+  Condition while_cond;
+  std::function<void()> relation;
+  std::string alias;
+  uint8_t lock_state = 0;             // 0 none, 1 file, 2 append, 3 records
+  std::vector<int32_t> record_locks;  // most recent first
+  std::vector<uint8_t> swap;
+  bool exclusive = false;
+  bool exclusive_by_reopen = false;
+  std::shared_ptr<void> memo_state;   // owned by the memo store
+  std::shared_ptr<void> index_state;  // owned by the index engine
+};
+
+// Settings of the work-area layer.
+struct AreaSettings {
+  bool MultiUser = true;
+  uint16_t OpenMode = fmode::kReadWrite | fmode::kDenyNone;
+  uint16_t OpenModeOverride = 0xFFFF;  // 0xFFFF = none
+  bool AnsiTables = false;
+  uint32_t LockBase = 0x40000000u;
+  uint16_t RecordLockLimit = 0;
+  int LockRetries = 0;
+  int LockRetryWait = 0;  // seconds
+  std::function<bool()> LockRetryHook;
+  bool MaintainIndexes = true;
+  // Called while waiting between lock attempts, so a window system can
+  // dispatch its messages; sleeps when empty. Answers false to stop early
+  // (the application is terminating).
+  std::function<bool(uint32_t ms)> LockWaitHook;
+};
+
+// The area table and everything that hangs off it.
+struct AreaTable {
+  std::array<std::unique_ptr<WorkArea>, kAreaCount + 1> slots;  // [0] unused
+  int current = 1;
+  AreaSettings settings;
+  ExprHooks expr;
+  MemoHooks memo;
+  IndexHooks index;
+};
+
+AreaTable& Areas();
+AreaSettings& AreaConfig();
+// The current area's record, or nullptr when it is empty.
+WorkArea* CurrentArea();
+
+// Start-up and shut-down of the layer (EngineStartup/EngineShutdown call
+// these through the engine state).
+void StartWorkAreas();
+void StopWorkAreas();
+
+// ---- Selection, opening, closing (work areas) ----
+void Select(int n);
+int SelectedArea();
+// Selects any area 1..35 (the engine's own 34 and 35 included) silently.
+void SelectEngineArea(int n);
+void USE(const std::string& command, uint8_t* buffer = nullptr, uint16_t size = 0);
+void USE(const std::string& command, uint8_t* buffer, uint16_t size, RecordFilter write_filter,
+         RecordFilter read_filter);
+void CloseArea();
+void CloseAll();
+std::string Alias();
+uint16_t ReopenTable(bool exclusive);
+std::string DbfName();
+bool CheckInUse(const std::string& routine);
+
+// ---- Field access ----
+int FieldCount();
+char FieldType(int n);
+int FieldLen(int n);
+int FieldDec(int n);
+std::string Field(int n);
+int FieldNo(const std::string& name);
+uint8_t* FieldAddress(int n);
+
+// ---- Typed record image ----
+uint16_t TypedRecordSize(const DbfFile& table);
+void Scatter();
+void Gather();
+void ScatterArea(WorkArea& area);
+void GatherArea(WorkArea& area);
+
+// ---- Navigation ----
+void GoTop();
+void GoBottom();
+void SKIP(int32_t n = 1);
+void GO(int32_t n);
+void Dbf4RawGo(int32_t n);
+void GoRecord(int32_t n);
+bool GoIfValid(int32_t n);
+bool dEOF();
+bool dBOF();
+int32_t RecCount();
+int32_t RecNo();
+bool SetIgnoreDel(bool flag);
+bool IsWhileOn();
+bool RecordVisible();
+bool WhileHolds();
+void FirstInScope();
+void LastInScope();
+bool LeaveInvisible();
+std::function<void()> SetRelationHook(std::function<void()> hook);
+// Conditions: a callback, or expression text compiled through the
+// expression hooks (empty text clears).
+void SetFilter(std::function<bool()> filter);
+void SetForCondition(std::function<bool()> callback);
+bool SetForExpression(const std::string& text);
+void SetWhileCondition(std::function<bool()> callback);
+bool SetWhileExpression(const std::string& text);
+// Record count refreshed from the file size.
+void RefreshRecCount(WorkArea& area);
+// Runs the relation hook of the current area with its checks.
+void RunRelationHook(WorkArea& area);
+
+// ---- Editing and locking ----
+void ClearRecord();
+void Append();
+void Replace();
+void DeleteRec();
+void RecallRec();
+bool ALock();
+bool RLock();
+bool IsLocked(int32_t n);
+bool UnlockRec(int32_t n);
+void Unlock();
+bool LockHeaderByte();
+void UnlockHeaderByte();
+// Lock offset of record n in an area (32-bit arithmetic, as stored).
+uint32_t RecordLockOffset(const WorkArea& area, int32_t n);
+
+// ---- Typed value helpers for callers and tests ----
+std::string GetFieldText(int n);         // C and D: the string
+void SetFieldText(int n, const std::string& text);
+double GetFieldNumber(int n);            // N/F (real or integer), M block
+void SetFieldNumber(int n, double value);
+bool GetFieldLogical(int n);
+void SetFieldLogical(int n, bool value);
+bool GetDeletedFlag();
+
+}  // namespace ov

@@ -1,0 +1,219 @@
+// Editing commands of the work areas: blank, append, replace, delete and
+// recall the current record.
+//
+// The caller edits the typed record and commits it. In shared use every
+// commit needs the matching lock (the append lock for Append, a record lock
+// for the others). While an index is active, each commit runs between the
+// index layer's begin and end update calls, which always come in pairs,
+// also when a report unwinds. A failed write leaves the index untouched so
+// that it keeps matching the file.
+
+#include <algorithm>
+#include <string>
+
+#include "engine/dbf/dbf4.h"
+#include "engine/dbf/dbf4_edit_internal.h"
+#include "engine/support/ovcommon.h"
+
+namespace ov {
+
+namespace {
+
+constexpr uint8_t kAppendLock = 2;
+
+bool IndexActive(WorkArea& area) {
+  const IndexHooks& ix = Areas().index;
+  return ix.active && ix.active(area);
+}
+
+void CallIndex(const std::function<void(WorkArea&)>& slot, WorkArea& area) {
+  if (slot) slot(area);
+}
+
+bool Failed() { return Errors().DbfError != 0; }
+
+// Runs `body` between begin and end update when `active`.
+template <typename Body>
+void WithIndexUpdate(WorkArea& area, bool active, Body body) {
+  if (!active) {
+    body();
+    return;
+  }
+  CallIndex(Areas().index.begin_update, area);
+  try {
+    body();
+  } catch (...) {
+    CallIndex(Areas().index.end_update, area);
+    throw;
+  }
+  CallIndex(Areas().index.end_update, area);
+}
+
+// A code left unhandled by a lower layer still reaches the handler.
+void FinishCommand(WorkArea& area) {
+  if (Failed() && Errors().ImmediateErrors) HandleError();
+  RunRelationHook(area);
+}
+
+bool MayEditRecord(const WorkArea& area, int32_t n) {
+  return area.exclusive || HoldsRecordLock(area, n);
+}
+
+bool CheckReplaceTarget(const WorkArea& area, int32_t n) {
+  const std::string quoted = "Database \"" + area.table.path + "\"";
+  if (n < 1) {
+    ReportError(212, quoted + " is empty." + " [REPLACE]");
+    return false;
+  }
+  if (n > area.table.record_count) {
+    ReportError(212, quoted + " is at EOF." + " [REPLACE]");
+    return false;
+  }
+  if (!area.exclusive && !HoldsRecordLock(area, n)) {
+    ReportError(1200, "Record #" + std::to_string(n) + " in " + area.table.path + " [REPLACE]");
+    return false;
+  }
+  return true;
+}
+
+// Presents the stored values of record n to the index layer, then puts the
+// caller's new values back into the typed record (also when unwinding, so
+// an index failure never loses the edit). False when the read failed.
+bool RememberStoredKeys(WorkArea& area, int32_t n) {
+  std::copy_n(area.typed, area.typed_size, area.swap.data());
+  auto restore = [&] { std::copy_n(area.swap.data(), area.typed_size, area.typed); };
+  bool read = false;
+  try {
+    GetDbfRecord(area.table, n);
+    read = !Failed();
+    if (read) {
+      ScatterArea(area);
+      CallIndex(Areas().index.remember_keys, area);
+    }
+  } catch (...) {
+    restore();
+    throw;
+  }
+  restore();
+  return read;
+}
+
+bool WriteCurrentRecord(WorkArea& area, int32_t n) {
+  GatherArea(area);
+  PutDbfRecord(area.table, n);
+  if (Failed()) return false;
+  ScatterArea(area);
+  UpdatePeekCacheRecord(area, n);
+  return true;
+}
+
+// Sets or clears the deletion flag of record n in memory and on disk; a
+// failed write puts both flags back.
+void WriteDeleteFlag(WorkArea& area, int32_t n, bool deleted) {
+  const uint8_t old_typed = area.typed[0];
+  const char old_raw = area.table.record[0];
+  auto restore = [&] {
+    area.typed[0] = old_typed;
+    area.table.record[0] = old_raw;
+  };
+  area.typed[0] = deleted ? 1 : 0;
+  area.table.record[0] = deleted ? '*' : ' ';
+  try {
+    PutDeleteFlag(area.table, n);
+  } catch (...) {
+    restore();
+    throw;
+  }
+  if (Failed()) {
+    restore();
+    return;
+  }
+  UpdatePeekCacheRecord(area, n);
+}
+
+bool InRange(const WorkArea& area, int32_t n) { return n >= 1 && n <= area.table.record_count; }
+
+}  // namespace
+
+void UpdatePeekCacheRecord(const WorkArea&, int32_t) {}
+
+void ClearRecord() {
+  if (!CheckInUse("ClearRecord")) return;
+  WorkArea& area = *CurrentArea();
+  std::fill(area.table.record.begin(), area.table.record.end(), ' ');
+  ScatterArea(area);
+}
+
+void Append() {
+  if (!CheckInUse("Append")) return;
+  WorkArea& area = *CurrentArea();
+  if (NeedsLocks(area) && area.lock_state != kAppendLock) {
+    ReportError(5, "File must be locked to append: " + area.table.path + " [APPEND]");
+    return;
+  }
+  Errors().DbfError = 0;
+  // Another process may have appended meanwhile: never write over its
+  // records with a stale count.
+  RefreshRecCount(area);
+  if (Failed()) return;
+  GatherArea(area);
+  const bool indexed = IndexActive(area);
+  bool appended = false;
+  WithIndexUpdate(area, indexed, [&] {
+    AppendDbfRecord(area.table);
+    if (Failed()) return;
+    appended = true;
+    ScatterArea(area);
+    if (indexed) CallIndex(Areas().index.add_keys, area);
+  });
+  if (appended) area.table.at_end = area.table.at_beginning = false;
+  FinishCommand(area);
+}
+
+void Replace() {
+  if (!CheckInUse("Replace")) return;
+  WorkArea& area = *CurrentArea();
+  const int32_t n = area.table.current_record;
+  if (!CheckReplaceTarget(area, n)) return;
+  const bool maintain = AreaConfig().MaintainIndexes && IndexActive(area);
+  if (maintain && area.swap.size() < area.typed_size) {
+    ReportError(254, area.table.path + " " + "Swap-buffer NIL." + " [REPLACE]");
+    return;
+  }
+  Errors().DbfError = 0;
+  WithIndexUpdate(area, maintain, [&] {
+    if (maintain && !RememberStoredKeys(area, n)) return;
+    if (!WriteCurrentRecord(area, n)) return;
+    if (maintain) CallIndex(Areas().index.update_keys, area);
+  });
+  FinishCommand(area);
+}
+
+void DeleteRec() {
+  if (!CheckInUse("DeleteRec")) return;
+  WorkArea& area = *CurrentArea();
+  const int32_t n = area.table.current_record;
+  if (!MayEditRecord(area, n)) {
+    ReportError(1200, area.table.path + " " + "Record not locked " + "[DeleteRec]");
+    return;
+  }
+  if (InRange(area, n)) WriteDeleteFlag(area, n, true);
+}
+
+void RecallRec() {
+  if (!CheckInUse("RecallRec")) return;
+  WorkArea& area = *CurrentArea();
+  const int32_t n = area.table.current_record;
+  if (!MayEditRecord(area, n)) {
+    ReportError(1200, "Record not locked [RecallRec]");
+    return;
+  }
+  RefreshRecCount(area);
+  if (!InRange(area, n)) {
+    ReportError(1103, area.table.path + " at EOF [RecallRec]");
+    return;
+  }
+  WriteDeleteFlag(area, n, false);
+}
+
+}  // namespace ov

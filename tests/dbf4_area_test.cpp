@@ -1,0 +1,258 @@
+// Work areas: selection, USE with its options, field access and the typed
+// record image.
+#include <gtest/gtest.h>
+
+#include <cmath>
+#include <cstring>
+
+#include "engine/dbf/dbf4.h"
+#include "engine/support/ovcommon.h"
+#include "engine/support/real48.h"
+#include "tests/dbf_test_util.h"
+#include "tests/test_support.h"
+
+namespace ov {
+namespace {
+
+const std::vector<FieldDef> kMovieFields = {
+    {"title", 'C', 20, 0},  {"year", 'N', 4, 0},     {"color", 'L', 1, 0}, {"runtime", 'N', 3, 0},
+    {"stars", 'C', 50, 0},  {"director", 'C', 20, 0}, {"plot", 'M', 10, 0}, {"premiere", 'D', 10, 0}};
+
+class AreaTest : public test::EngineTest {
+ protected:
+  void SetUp() override {
+    EngineTest::SetUp();
+    env_.SetToday(2024, 3, 15);
+    Engine().dates.DateType = 0;
+    Engine().dates.CenturyOn = false;
+    Engine().dates.EpochYear = 1954;
+  }
+  void MakeMovie() {
+    DbfFile dbf;
+    CreateDbf(dbf, Path("MOVIE.DBF"), kMovieFields);
+  }
+  // One record of raw text in a single-field table, for typed round trips.
+  std::string RoundTrip(const FieldDef& def, const std::string& text) {
+    DbfFile dbf = test::MakeTable(Path("one"), {def});
+    test::SetRecord(dbf, " " + text);
+    AppendDbfRecord(dbf);
+    CloseDbf(dbf);
+    USE(Path("one"));
+    Gather();
+    std::string raw(CurrentArea()->table.record.begin() + 1, CurrentArea()->table.record.end());
+    CloseArea();
+    return raw;
+  }
+};
+
+TEST_F(AreaTest, SelectionRules) {
+  QuietErrors quiet;
+  Select(34);
+  EXPECT_EQ(Errors().DbfError, 220);
+  EXPECT_EQ(Errors().ErrorContext, "Invalid workarea selected = [Select(34)]");
+  Select(-1);
+  EXPECT_EQ(Errors().DbfError, 220);
+  Select(33);
+  EXPECT_EQ(Errors().DbfError, 0);
+  EXPECT_EQ(SelectedArea(), 33);
+  MakeMovie();
+  for (int n = 1; n <= kCallerAreas; ++n) {
+    Select(n);
+    USE(Path("movie") + " alias m" + std::to_string(n));
+    ASSERT_EQ(Errors().DbfError, 0) << n;
+  }
+  Select(0);
+  EXPECT_EQ(Errors().DbfError, 220);
+  EXPECT_EQ(Errors().ErrorContext, "No free workarea available [Select(0)]");
+  Select(7);
+  CloseArea();
+  Select(0);
+  EXPECT_EQ(SelectedArea(), 7);
+  CloseAll();
+  EXPECT_EQ(SelectedArea(), 1);
+  EXPECT_EQ(CurrentArea(), nullptr);
+}
+
+TEST_F(AreaTest, UseWithExclusiveAndAlias) {
+  MakeMovie();
+  USE(Path("movie.dbf") + " exclusive alias films");
+  ASSERT_NE(CurrentArea(), nullptr);
+  EXPECT_EQ(Alias(), "FILMS");
+  EXPECT_TRUE(CurrentArea()->exclusive);
+  EXPECT_EQ(DbfName(), Path("MOVIE.DBF"));
+  EXPECT_EQ(CurrentArea()->table.open_mode, fmode::kReadWrite | fmode::kDenyAll);
+  EXPECT_TRUE(dEOF());
+  EXPECT_TRUE(dBOF());
+  CloseArea();
+  USE(Path("movie"));
+  EXPECT_EQ(Alias(), "MOVIE");
+  EXPECT_FALSE(CurrentArea()->exclusive);
+}
+
+TEST_F(AreaTest, DuplicateAliasIsRefused) {
+  MakeMovie();
+  USE(Path("movie"));
+  Select(2);
+  QuietErrors quiet;
+  USE(Path("movie"));
+  EXPECT_EQ(Errors().DbfError, 220);
+  EXPECT_EQ(Errors().ErrorContext, "Alias name \"MOVIE\" already in use. [USE]");
+  EXPECT_EQ(CurrentArea(), nullptr);
+}
+
+TEST_F(AreaTest, DemoTableHasA118ByteTypedRecord) {
+  MakeMovie();
+  std::vector<uint8_t> buf(118);
+  USE(Path("movie"), buf.data(), 118);
+  ASSERT_NE(CurrentArea(), nullptr);
+  EXPECT_EQ(CurrentArea()->typed_size, 118);
+  EXPECT_EQ(FieldAddress(0), buf.data());
+  EXPECT_EQ(FieldAddress(2), buf.data() + 1 + 21);
+  EXPECT_EQ(FieldAddress(8), buf.data() + 1 + 21 + 4 + 1 + 4 + 51 + 21 + 4);
+  CloseArea();
+  QuietErrors quiet;
+  std::vector<uint8_t> small(117);
+  USE(Path("movie"), small.data(), 117);
+  EXPECT_EQ(Errors().DbfError, 266);
+  EXPECT_EQ(Errors().ErrorContext, "Database record/buffer size mismatch: " + Path("movie") +
+                                       " [USE()]\n\rRecord Size=118, Buffer Size=117");
+  EXPECT_EQ(CurrentArea(), nullptr);
+  USE(Path("movie"), nullptr, 5);
+  EXPECT_EQ(Errors().DbfError, 220);
+  USE("movie.dbf LINKED LIST");
+  EXPECT_EQ(Errors().DbfError, 1100);
+  EXPECT_NE(Errors().ErrorContext.find("[USE]"), std::string::npos);
+}
+
+TEST_F(AreaTest, FieldAccess) {
+  MakeMovie();
+  USE(Path("movie"));
+  EXPECT_EQ(FieldCount(), 8);
+  EXPECT_EQ(FieldNo(" title "), 1);
+  EXPECT_EQ(FieldNo("nothing"), 0);
+  EXPECT_EQ(Field(8), "PREMIERE");
+  EXPECT_EQ(FieldType(7), 'M');
+  EXPECT_EQ(FieldLen(8), 8);
+  Engine().dates.CenturyOn = true;
+  EXPECT_EQ(FieldLen(8), 10);
+  EXPECT_EQ(FieldDec(2), 0);
+  QuietErrors quiet;
+  EXPECT_EQ(FieldType(9), ' ');
+  EXPECT_EQ(Errors().ErrorContext, "Invalid field number. [FieldType(9)]");
+  EXPECT_EQ(FieldLen(0), 0);
+  EXPECT_EQ(Errors().ErrorContext, "Invalid field number. [FieldLen(0)]");
+  EXPECT_EQ(FieldAddress(9), nullptr);
+  EXPECT_EQ(Errors().ErrorContext, "Invalid field number. [FieldAddress(9)]");
+}
+
+TEST_F(AreaTest, EmptyAreaCommandsNameTheArea) {
+  Select(5);
+  try {
+    FieldType(1);
+    FAIL();
+  } catch (const EOrvelError& e) {
+    EXPECT_EQ(std::string(e.what()),
+              "Error # 215 (No database in use)\r\nNo database in use [FieldType()]  WorkArea = 5");
+  }
+  QuietErrors quiet;
+  EXPECT_EQ(FieldCount(), 0);
+  EXPECT_EQ(Errors().ErrorContext, "No database in use [FieldCount()]  WorkArea = 5");
+}
+
+TEST_F(AreaTest, TypedRecordRoundTripsEveryType) {
+  MakeMovie();
+  DbfFile dbf;
+  dbf.path = Path("MOVIE.DBF");
+  OpenDbf(dbf);
+  std::string rec = " " + std::string("Casablanca          ") + "1942" + "F" + "102" +
+                    std::string(50, ' ') + std::string("Michael Curtiz      ") + "        17" + "19421126";
+  test::SetRecord(dbf, rec);
+  AppendDbfRecord(dbf);
+  CloseDbf(dbf);
+  USE(Path("movie"));
+  const size_t raw_date_at = rec.size() - 8;
+  EXPECT_EQ(GetFieldText(1), "Casablanca          ");
+  EXPECT_EQ(GetFieldNumber(2), 1942);
+  EXPECT_FALSE(GetFieldLogical(3));
+  EXPECT_EQ(GetFieldNumber(7), 17);
+  EXPECT_EQ(GetFieldText(8), "11/26/42");
+  Gather();
+  EXPECT_EQ(test::RecordText(CurrentArea()->table), rec);
+  Engine().dates.CenturyOn = true;
+  Engine().dates.DateType = 2;
+  Scatter();
+  EXPECT_EQ(GetFieldText(8), "26/11/1942");
+  Engine().dates.CenturyOn = false;
+  Engine().dates.DateType = 0;
+  Scatter();
+  SetFieldText(8, "12/24/41");  // a changed two-digit year takes the epoch window
+  Gather();
+  EXPECT_EQ(test::RecordText(CurrentArea()->table).substr(raw_date_at), "20411224");
+  Engine().dates.CenturyOn = true;
+  Engine().dates.DateType = 2;
+  SetFieldText(8, "  /  /    ");
+  SetFieldNumber(2, 123456);  // too wide for N(4)
+  SetFieldLogical(3, true);
+  Gather();
+  std::string raw = test::RecordText(CurrentArea()->table);
+  EXPECT_EQ(raw.substr(21, 4), "****");
+  EXPECT_EQ(raw.substr(25, 1), "T");
+  EXPECT_EQ(raw.substr(raw.size() - 8), "        ");
+}
+
+TEST_F(AreaTest, LogicalAndBlankFieldsScatterNeutrally) {
+  EXPECT_EQ(RoundTrip({"l", 'L', 1, 0}, "y"), "T");
+  EXPECT_EQ(RoundTrip({"l", 'L', 1, 0}, "?"), "F");
+  EXPECT_EQ(RoundTrip({"n", 'N', 5, 0}, "     "), "    0");
+  EXPECT_EQ(RoundTrip({"m", 'M', 10, 0}, "          "), "         0");
+  EXPECT_EQ(RoundTrip({"d", 'D', 8, 0}, "20240229"), "20240229");
+  EXPECT_EQ(RoundTrip({"d", 'D', 8, 0}, "        "), "        ");
+}
+
+TEST_F(AreaTest, SixByteRealsRoundTripAsFieldText) {
+  for (int d = 1; d <= 18; ++d) {
+    const int len = 20;
+    std::vector<std::string> values;
+    char buf[64];
+    std::snprintf(buf, sizeof buf, "%*.*f", len, d, 0.0);
+    values.push_back(buf);
+    std::snprintf(buf, sizeof buf, "%*.*f", len, d, -1.5);
+    values.push_back(buf);
+    std::snprintf(buf, sizeof buf, "%*.*f", len, d, std::pow(10.0, -d));  // smallest magnitude
+    values.push_back(buf);
+    std::snprintf(buf, sizeof buf, "%*.*f", len, d, -std::pow(10.0, -d));
+    values.push_back(buf);
+    // Largest magnitude the field holds within the format's 11 digits.
+    int int_digits = std::min(len - 2 - d, 11);
+    int frac = std::min(d, 11 - int_digits);
+    std::string big = "-" + std::string(int_digits, '9') + "." + std::string(frac, '9') +
+                      std::string(d - frac, '0');
+    if (int_digits >= 1 && big.size() <= static_cast<size_t>(len)) {
+      values.push_back(std::string(len - big.size(), ' ') + big);
+    }
+    for (const std::string& v : values) {
+      if (v.size() != static_cast<size_t>(len)) continue;  // does not fit the field
+      EXPECT_EQ(RoundTrip({"n", 'N', len, d}, v), v) << "decimals " << d;
+    }
+  }
+}
+
+TEST_F(AreaTest, SixByteRealBytesAreTheDocumentedLayout) {
+  DbfFile dbf = test::MakeTable(Path("r"), {{"n", 'N', 8, 2}});
+  test::SetRecord(dbf, "    -2.50");
+  AppendDbfRecord(dbf);
+  test::SetRecord(dbf, "     0.00");
+  AppendDbfRecord(dbf);
+  CloseDbf(dbf);
+  USE(Path("r"));
+  const uint8_t* p = FieldAddress(1);
+  // -2.5 = -1.25 * 2^1: exponent 130, fraction .25 -> top fraction bits 01.
+  const uint8_t minus_two_and_half[6] = {0x82, 0x00, 0x00, 0x00, 0x00, 0xA0};
+  EXPECT_EQ(std::memcmp(p, minus_two_and_half, 6), 0);
+  SKIP(1);
+  const uint8_t zero[6] = {0, 0, 0, 0, 0, 0};
+  EXPECT_EQ(std::memcmp(FieldAddress(1), zero, 6), 0);
+}
+
+}  // namespace
+}  // namespace ov

@@ -1,0 +1,297 @@
+// Record, append and header-byte locks of the work areas: bookkeeping,
+// unlock forms, retries, and exclusion between descriptors and processes.
+#include <gtest/gtest.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <array>
+#include <string>
+#include <vector>
+
+#include "engine/dbf/dbf4.h"
+#include "engine/support/ovcommon.h"
+#include "tests/test_support.h"
+
+namespace ov {
+namespace {
+
+class LockTest : public test::EngineTest {
+ protected:
+  // A table of `rows` records, closed again.
+  void MakeTable(int rows) {
+    DbfFile dbf;
+    const std::vector<FieldDef> defs = {{"NAME", 'C', 10, 0}};
+    CreateDbf(dbf, path(), defs);
+    USE(path() + " EXCLUSIVE");
+    for (int i = 1; i <= rows; ++i) {
+      ClearRecord();
+      SetFieldText(1, "ROW" + std::to_string(i));
+      Append();
+    }
+    CloseArea();
+  }
+  std::string path() const { return Path("LOCKS.DBF"); }
+  static const std::vector<int32_t>& Held() { return CurrentArea()->record_locks; }
+  static uint8_t State() { return CurrentArea()->lock_state; }
+};
+
+TEST_F(LockTest, RecordLockBookkeeping) {
+  MakeTable(3);
+  USE(path());
+  GO(2);
+  EXPECT_TRUE(RLock());
+  EXPECT_TRUE(RLock());
+  EXPECT_EQ(Held(), std::vector<int32_t>{2});
+  EXPECT_EQ(State(), 3);
+  EXPECT_TRUE(IsLocked(2));
+  EXPECT_FALSE(IsLocked(1));
+  EXPECT_FALSE(ALock());
+  Unlock();
+  EXPECT_EQ(State(), 0);
+  EXPECT_TRUE(Held().empty());
+
+  EXPECT_TRUE(ALock());
+  EXPECT_TRUE(ALock());
+  EXPECT_EQ(State(), 2);
+  EXPECT_FALSE(RLock());
+  Unlock();
+  EXPECT_EQ(State(), 0);
+  EXPECT_TRUE(RLock());
+}
+
+TEST_F(LockTest, RecordLockLimit) {
+  MakeTable(3);
+  USE(path());
+  AreaConfig().RecordLockLimit = 2;
+  GO(1);
+  ASSERT_TRUE(RLock());
+  GO(2);
+  ASSERT_TRUE(RLock());
+  EXPECT_TRUE(RLock());  // a record already held stays held at the limit
+  GO(3);
+  {
+    QuietErrors quiet;
+    EXPECT_FALSE(RLock());
+    EXPECT_EQ(Errors().DbfError, 212);
+    EXPECT_EQ(Errors().ErrorContext, "Orvel record lock limit exceeded [RLock]");
+  }
+  EXPECT_EQ(Held(), (std::vector<int32_t>{2, 1}));
+}
+
+TEST_F(LockTest, UnlockRecReportsQuietly) {
+  MakeTable(1);
+  USE(path());
+  // ImmediateErrors and RaiseErrors are on: nothing may be raised.
+  EXPECT_FALSE(UnlockRec(5));
+  EXPECT_EQ(Errors().DbfError, 220);
+  EXPECT_EQ(Errors().ErrorContext, "Record not locked. [UnlockRec(5)]");
+  EXPECT_FALSE(UnlockRec(0));
+  EXPECT_EQ(Errors().ErrorContext, "[UnlockRec(0)]");
+  EXPECT_FALSE(UnlockRec(-4));
+  EXPECT_EQ(Errors().ErrorContext, "[UnlockRec(-4)]");
+  EXPECT_TRUE(UnlockRec(-1));
+  EXPECT_TRUE(UnlockRec(-2));
+  EXPECT_TRUE(UnlockRec(-3));
+}
+
+TEST_F(LockTest, UnlockRecForms) {
+  MakeTable(4);
+  USE(path());
+  for (int n = 1; n <= 4; ++n) {
+    GO(n);
+    ASSERT_TRUE(RLock());
+  }
+  EXPECT_EQ(Held(), (std::vector<int32_t>{4, 3, 2, 1}));
+  EXPECT_TRUE(UnlockRec(-1));  // oldest
+  EXPECT_EQ(Held(), (std::vector<int32_t>{4, 3, 2}));
+  EXPECT_TRUE(UnlockRec(-2));  // most recent
+  EXPECT_EQ(Held(), (std::vector<int32_t>{3, 2}));
+  EXPECT_TRUE(UnlockRec(3));
+  EXPECT_EQ(Held(), std::vector<int32_t>{2});
+  EXPECT_EQ(State(), 3);
+  GO(1);
+  ASSERT_TRUE(RLock());
+  EXPECT_TRUE(UnlockRec(-3));
+  EXPECT_TRUE(Held().empty());
+  EXPECT_EQ(State(), 0);
+}
+
+TEST_F(LockTest, RecordLockOffsetUses32BitArithmetic) {
+  WorkArea area;
+  area.table.header_length = 513;
+  area.table.record_length = 100;
+  EXPECT_EQ(RecordLockOffset(area, 3), 1073741824u + 513u + 200u);
+  EXPECT_EQ(RecordLockOffset(area, 1), 1073741824u + 513u);
+  // Far records wrap around as every other process computes them.
+  EXPECT_EQ(RecordLockOffset(area, 40000001), static_cast<uint32_t>(1073741824u + 513u + 4000000000u));
+}
+
+TEST_F(LockTest, TwoDescriptorsExcludeEachOther) {
+  MakeTable(2);
+  USE(path());
+  GO(1);
+  ASSERT_TRUE(RLock());
+  Select(2);
+  USE(path() + " ALIAS OTHER");
+  GO(1);
+  EXPECT_FALSE(RLock());
+  EXPECT_EQ(Errors().DbfError, 0);  // a busy record is no error
+  GO(2);
+  EXPECT_TRUE(RLock());
+  Select(1);
+  CloseArea();  // releases record 1
+  Select(2);
+  GO(1);
+  EXPECT_TRUE(RLock());
+}
+
+TEST_F(LockTest, ExclusiveUseAndSingleUserTakeNoOsLocks) {
+  MakeTable(1);
+  env_.RefuseLocks(true);
+  USE(path() + " EXCLUSIVE");
+  EXPECT_TRUE(RLock());
+  Unlock();
+  EXPECT_TRUE(ALock());
+  CloseArea();
+
+  USE(path());
+  EXPECT_FALSE(LockHeaderByte());
+  AreaConfig().MultiUser = false;
+  EXPECT_TRUE(LockHeaderByte());
+  UnlockHeaderByte();
+}
+
+TEST_F(LockTest, RetriesWaitThroughTheHook) {
+  MakeTable(1);
+  USE(path());
+  env_.RefuseLocks(true);
+  std::vector<uint32_t> waits;
+  AreaConfig().LockRetries = 2;
+  AreaConfig().LockRetryWait = 3;
+  AreaConfig().LockWaitHook = [&](uint32_t ms) {
+    waits.push_back(ms);
+    return true;
+  };
+  EXPECT_FALSE(RLock());
+  EXPECT_EQ(waits, (std::vector<uint32_t>{3000, 3000}));
+  EXPECT_FALSE(ALock());
+  EXPECT_EQ(waits.size(), 4u);
+  EXPECT_TRUE(Held().empty());
+  EXPECT_EQ(State(), 0);
+}
+
+TEST_F(LockTest, RetryHookStartsOver) {
+  MakeTable(1);
+  USE(path());
+  env_.RefuseLocks(true);
+  int waits = 0;
+  int asked = 0;
+  AreaConfig().LockRetries = 1;
+  AreaConfig().LockWaitHook = [&](uint32_t) { return ++waits > 0; };
+  AreaConfig().LockRetryHook = [&] { return ++asked == 1; };
+  EXPECT_FALSE(RLock());
+  EXPECT_EQ(asked, 2);
+  EXPECT_EQ(waits, 2);
+
+  // The host frees the record while it is asked: the next round succeeds.
+  asked = 0;
+  AreaConfig().LockRetryHook = [&] {
+    env_.RefuseLocks(false);
+    return ++asked == 1;
+  };
+  EXPECT_TRUE(RLock());
+  EXPECT_EQ(asked, 1);
+}
+
+// A child process that opens the table itself, locks record 1 in one area
+// and the append region in another, and holds them until told to go.
+class LockHolder {
+ public:
+  explicit LockHolder(const std::string& path) {
+    if (pipe(to_child_.data()) != 0 || pipe(to_parent_.data()) != 0) return;
+    pid_ = fork();
+    if (pid_ == 0) RunChild(path);
+    close(to_child_[0]);
+    close(to_parent_[1]);
+    char reply = 0;
+    locked_ = pid_ > 0 && read(to_parent_[0], &reply, 1) == 1 && reply == 'y';
+  }
+  ~LockHolder() { Release(); }
+  LockHolder(const LockHolder&) = delete;
+  LockHolder& operator=(const LockHolder&) = delete;
+
+  bool locked() const { return locked_; }
+
+  int Release() {
+    if (pid_ <= 0) return -1;
+    const char go = 'x';
+    (void)!write(to_child_[1], &go, 1);
+    close(to_child_[1]);
+    close(to_parent_[0]);
+    int st = 0;
+    waitpid(pid_, &st, 0);
+    pid_ = -1;
+    return WIFEXITED(st) ? WEXITSTATUS(st) : -1;
+  }
+
+ private:
+  [[noreturn]] void RunChild(const std::string& path) {
+    close(to_child_[1]);
+    close(to_parent_[0]);
+    int status = 3;
+    try {
+      QuietErrors quiet;
+      Select(1);
+      USE(path);
+      GO(1);
+      const bool record = RLock();
+      Select(2);
+      USE(path + " ALIAS HOLDER");
+      const bool append = ALock();
+      status = record && append ? 0 : 4;
+    } catch (...) {
+    }
+    const char reply = status == 0 ? 'y' : 'n';
+    (void)!write(to_parent_[1], &reply, 1);
+    char go = 0;
+    (void)!read(to_child_[0], &go, 1);
+    _exit(status);
+  }
+
+  std::array<int, 2> to_child_{-1, -1};
+  std::array<int, 2> to_parent_{-1, -1};
+  pid_t pid_ = -1;
+  bool locked_ = false;
+};
+
+TEST_F(LockTest, LocksExcludeAnotherProcess) {
+  MakeTable(2);
+  LockHolder holder(path());
+  ASSERT_TRUE(holder.locked());
+  USE(path());
+  GO(1);
+  EXPECT_FALSE(RLock());
+  EXPECT_FALSE(ALock());
+  GO(2);
+  EXPECT_TRUE(RLock());
+  EXPECT_EQ(holder.Release(), 0);
+
+  GO(1);
+  EXPECT_TRUE(RLock());
+  Unlock();
+  EXPECT_TRUE(ALock());
+}
+
+TEST_F(LockTest, CommandsNeedAnOpenTable) {
+  QuietErrors quiet;
+  EXPECT_FALSE(RLock());
+  EXPECT_EQ(Errors().ErrorContext, "No database in use [RLock]  WorkArea = 1");
+  EXPECT_FALSE(ALock());
+  EXPECT_EQ(Errors().ErrorContext, "No database in use [ALock]  WorkArea = 1");
+  EXPECT_FALSE(UnlockRec(1));
+  EXPECT_EQ(Errors().ErrorContext, "No database in use [UnlockRec]  WorkArea = 1");
+  EXPECT_FALSE(LockHeaderByte());
+}
+
+}  // namespace
+}  // namespace ov
