@@ -254,5 +254,73 @@ TEST_F(AreaTest, SixByteRealBytesAreTheDocumentedLayout) {
   EXPECT_EQ(std::memcmp(FieldAddress(1), zero, 6), 0);
 }
 
+TEST_F(AreaTest, ReopenTableSwitchesSharingInPlace) {
+  MakeMovie();
+  USE(Path("movie"));
+  EXPECT_EQ(ReopenTable(true), 0);
+  EXPECT_TRUE(CurrentArea()->exclusive);
+  Select(2);
+  QuietErrors quiet;
+  USE(Path("movie") + " alias second");
+  EXPECT_EQ(Errors().DbfError, 32);  // the first area now holds it exclusively
+  Select(1);
+  EXPECT_EQ(ReopenTable(false), 0);
+  EXPECT_FALSE(CurrentArea()->exclusive);
+  Select(2);
+  USE(Path("movie") + " alias second");
+  EXPECT_EQ(Errors().DbfError, 0);
+  CloseArea();
+  Select(1);
+  CloseArea();
+  USE(Path("movie") + " exclusive");
+  EXPECT_EQ(ReopenTable(false), 5);  // the caller asked for exclusive use
+}
+
+TEST_F(AreaTest, MemoFileFailureClosesTheArea) {
+  MakeMovie();
+  std::string opened;
+  Areas().memo.open = [&](WorkArea&, const std::string& path) -> uint16_t {
+    opened = path;
+    return 2;
+  };
+  QuietErrors quiet;
+  USE(Path("movie"));
+  EXPECT_EQ(opened, Path("MOVIE"));
+  EXPECT_EQ(Errors().DbfError, 2);
+  EXPECT_EQ(Errors().ErrorContext, "Problem opening memo file [USE(" + Path("movie") + ",Nil,0)]");
+  EXPECT_EQ(CurrentArea(), nullptr);
+}
+
+TEST_F(AreaTest, ShutdownClosesEveryAreaAndWritesHeaders) {
+  MakeMovie();
+  Select(3);
+  USE(Path("movie") + " exclusive");
+  ClearRecord();
+  SetFieldText(1, "Metropolis");
+  Append();
+  SelectEngineArea(35);
+  DbfFile src = test::MakeTable(Path("src"), {{"a", 'C', 2, 0}});
+  CloseDbf(src);
+  USE(Path("src"));
+  EngineShutdown();
+  EXPECT_EQ(test::ReadAll(Path("MOVIE.DBF"))[4], 1);  // the count reached the header
+  EngineStartup();
+  SetRaiseErrors(true);
+  EXPECT_EQ(CurrentArea(), nullptr);
+  EXPECT_EQ(SelectedArea(), 1);
+}
+
+TEST_F(AreaTest, UseInstallsTheTablesFilters) {
+  DbfFile dbf = test::MakeTable(Path("f"), {{"a", 'C', 3, 0}});
+  CloseDbf(dbf);
+  int writes = 0, reads = 0;
+  USE(Path("f") + " exclusive", nullptr, 0, [&](char*, size_t) { ++writes; }, [&](char*, size_t) { ++reads; });
+  ClearRecord();
+  Append();
+  GoTop();
+  EXPECT_EQ(writes, 1);
+  EXPECT_GE(reads, 1);
+}
+
 }  // namespace
 }  // namespace ov
