@@ -205,69 +205,24 @@ TEST_F(LockTest, RetryHookStartsOver) {
 
 // A child process that opens the table itself, locks record 1 in one area
 // and the append region in another, and holds them until told to go.
-class LockHolder {
- public:
-  explicit LockHolder(const std::string& path) {
-    if (pipe(to_child_.data()) != 0 || pipe(to_parent_.data()) != 0) return;
-    pid_ = fork();
-    if (pid_ == 0) RunChild(path);
-    close(to_child_[0]);
-    close(to_parent_[1]);
-    char reply = 0;
-    locked_ = pid_ > 0 && read(to_parent_[0], &reply, 1) == 1 && reply == 'y';
-  }
-  ~LockHolder() { Release(); }
-  LockHolder(const LockHolder&) = delete;
-  LockHolder& operator=(const LockHolder&) = delete;
-
-  bool locked() const { return locked_; }
-
-  int Release() {
-    if (pid_ <= 0) return -1;
-    const char go = 'x';
-    (void)!write(to_child_[1], &go, 1);
-    close(to_child_[1]);
-    close(to_parent_[0]);
-    int st = 0;
-    waitpid(pid_, &st, 0);
-    pid_ = -1;
-    return WIFEXITED(st) ? WEXITSTATUS(st) : -1;
-  }
-
- private:
-  [[noreturn]] void RunChild(const std::string& path) {
-    close(to_child_[1]);
-    close(to_parent_[0]);
-    int status = 3;
-    try {
-      QuietErrors quiet;
-      Select(1);
-      USE(path);
-      GO(1);
-      const bool record = RLock();
-      Select(2);
-      USE(path + " ALIAS HOLDER");
-      const bool append = ALock();
-      status = record && append ? 0 : 4;
-    } catch (...) {
-    }
-    const char reply = status == 0 ? 'y' : 'n';
-    (void)!write(to_parent_[1], &reply, 1);
-    char go = 0;
-    (void)!read(to_child_[0], &go, 1);
-    _exit(status);
-  }
-
-  std::array<int, 2> to_child_{-1, -1};
-  std::array<int, 2> to_parent_{-1, -1};
-  pid_t pid_ = -1;
-  bool locked_ = false;
-};
+std::unique_ptr<test::ChildHolder> HoldLocks(const std::string& path) {
+  return std::make_unique<test::ChildHolder>([path] {
+    QuietErrors quiet;
+    Select(1);
+    USE(path);
+    GO(1);
+    const bool record = RLock();
+    Select(2);
+    USE(path + " ALIAS HOLDER");
+    return record && ALock();
+  });
+}
 
 TEST_F(LockTest, LocksExcludeAnotherProcess) {
   MakeTable(2);
-  LockHolder holder(path());
-  ASSERT_TRUE(holder.locked());
+  auto holder_ptr = HoldLocks(path());
+  test::ChildHolder& holder = *holder_ptr;
+  ASSERT_TRUE(holder.ready());
   USE(path());
   GO(1);
   EXPECT_FALSE(RLock());

@@ -19,66 +19,27 @@ constexpr uint16_t kExclusive = fmode::kReadWrite | fmode::kDenyAll;
 constexpr uint16_t kReadShared = fmode::kRead | fmode::kDenyNone;
 
 // A child process that holds the table open in a given mode until told to
-// let go. The child opens after the fork, so its lock lives on its own
-// descriptor, and it leaves with _exit so no test teardown runs twice.
-class Holder {
+// let go; its exit status is 0 when the close went well too.
+class Holder : public test::ChildHolder {
  public:
-  Holder(const std::string& path, uint16_t mode) {
-    if (pipe(to_child_.data()) != 0 || pipe(to_parent_.data()) != 0) return;
-    pid_ = fork();
-    if (pid_ == 0) RunChild(path, mode);
-    close(to_child_[0]);
-    close(to_parent_[1]);
-    char reply = 0;
-    opened_ = pid_ > 0 && read(to_parent_[0], &reply, 1) == 1 && reply == 'y';
-  }
-  ~Holder() { Release(); }
-  Holder(const Holder&) = delete;
-  Holder& operator=(const Holder&) = delete;
-
-  bool opened() const { return opened_; }
-
-  // Tells the child to close and waits for it; answers its exit status.
-  int Release() {
-    if (pid_ <= 0) return -1;
-    const char go = 'x';
-    (void)!write(to_child_[1], &go, 1);
-    close(to_child_[1]);
-    close(to_parent_[0]);
-    int st = 0;
-    waitpid(pid_, &st, 0);
-    pid_ = -1;
-    return WIFEXITED(st) ? WEXITSTATUS(st) : -1;
-  }
+  Holder(const std::string& path, uint16_t mode) : Holder(std::make_shared<DbfFile>(), path, mode) {}
+  bool opened() const { return ready(); }
 
  private:
-  [[noreturn]] void RunChild(const std::string& path, uint16_t mode) {
-    close(to_child_[1]);
-    close(to_parent_[0]);
-    int status = 3;
-    try {
-      QuietErrors quiet;
-      Errors().DbfError = 0;
-      DbfFile dbf;
-      dbf.path = path;
-      dbf.open_mode = mode;
-      OpenDbf(dbf);
-      const char reply = Errors().DbfError == 0 ? 'y' : 'n';
-      (void)!write(to_parent_[1], &reply, 1);
-      char go = 0;
-      (void)!read(to_child_[0], &go, 1);
-      if (dbf.is_open()) CloseDbf(dbf);
-      status = Errors().DbfError == 0 ? 0 : 2;
-    } catch (...) {
-      status = 4;
-    }
-    _exit(status);
-  }
-
-  std::array<int, 2> to_child_{-1, -1};
-  std::array<int, 2> to_parent_{-1, -1};
-  pid_t pid_ = -1;
-  bool opened_ = false;
+  Holder(std::shared_ptr<DbfFile> dbf, const std::string& path, uint16_t mode)
+      : test::ChildHolder(
+            [dbf, path, mode] {
+              QuietErrors quiet;
+              dbf->path = path;
+              dbf->open_mode = mode;
+              OpenDbf(*dbf);
+              return Errors().DbfError == 0;
+            },
+            [dbf] {
+              QuietErrors quiet;
+              CloseDbf(*dbf);
+              return Errors().DbfError == 0 ? 0 : 2;
+            }) {}
 };
 
 class DbfSharingTest : public test::EngineTest {

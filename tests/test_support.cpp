@@ -74,6 +74,47 @@ void EngineTest::TearDown() {
   std::filesystem::remove_all(dir_, ec);
 }
 
+ChildHolder::ChildHolder(std::function<bool()> hold, std::function<int()> release) {
+  if (pipe(to_child_) != 0 || pipe(to_parent_) != 0) return;
+  pid_ = fork();
+  if (pid_ == 0) {
+    close(to_child_[1]);
+    close(to_parent_[0]);
+    bool ok = false;
+    try {
+      ok = hold();
+    } catch (...) {
+    }
+    const char reply = ok ? 'y' : 'n';
+    (void)!write(to_parent_[1], &reply, 1);
+    char go = 0;
+    (void)!read(to_child_[0], &go, 1);
+    int status = 3;
+    try {
+      if (ok) status = release();
+    } catch (...) {
+      status = 4;
+    }
+    _exit(status);
+  }
+  close(to_child_[0]);
+  close(to_parent_[1]);
+  char reply = 0;
+  ready_ = pid_ > 0 && read(to_parent_[0], &reply, 1) == 1 && reply == 'y';
+}
+
+int ChildHolder::Release() {
+  if (pid_ <= 0) return -1;
+  const char go = 'x';
+  (void)!write(to_child_[1], &go, 1);
+  close(to_child_[1]);
+  close(to_parent_[0]);
+  int st = 0;
+  waitpid(pid_, &st, 0);
+  pid_ = -1;
+  return WIFEXITED(st) ? WEXITSTATUS(st) : -1;
+}
+
 std::vector<uint8_t> ReadAll(const std::string& path) {
   std::ifstream in(path, std::ios::binary);
   return std::vector<uint8_t>(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());

@@ -5,6 +5,7 @@
 #include <gtest/gtest.h>
 
 #include <cstdint>
+#include <functional>
 #include <memory>
 #include <string>
 #include <vector>
@@ -56,6 +57,28 @@ class EngineTest : public ::testing::Test {
 
   FaultEnv env_;
   std::string dir_;
+};
+
+// Runs `hold` in a forked child, which keeps what it took (open files,
+// locks) until Release; then runs `release` and exits with its status.
+// The child leaves with _exit, so no test teardown runs twice.
+class ChildHolder {
+ public:
+  explicit ChildHolder(std::function<bool()> hold, std::function<int()> release = [] { return 0; });
+  ~ChildHolder() { Release(); }
+  ChildHolder(const ChildHolder&) = delete;
+  ChildHolder& operator=(const ChildHolder&) = delete;
+
+  // Whether the child got what it was to hold.
+  bool ready() const { return ready_; }
+  // Lets the child go and answers its exit status.
+  int Release();
+
+ private:
+  int to_child_[2] = {-1, -1};
+  int to_parent_[2] = {-1, -1};
+  int pid_ = -1;
+  bool ready_ = false;
 };
 
 std::vector<uint8_t> ReadAll(const std::string& path);
