@@ -3,6 +3,7 @@
 #include <cstring>
 
 #include "engine/dbf/dbf4.h"
+#include "engine/dbf/dbf4_search.h"
 #include "engine/support/engine_state.h"
 #include "engine/support/ovcommon.h"
 
@@ -94,6 +95,7 @@ AreaTable& Areas() {
   EngineState& e = Engine();
   if (!e.areas) {
     e.areas = std::make_shared<AreaTable>();
+    ResetSearchState();
     static bool registered = false;
     if (!registered) {
       registered = true;
@@ -255,6 +257,7 @@ void CloseArea() {
   a.swap.clear();
   if (a.memo_state && tt.memo.close) tt.memo.close(a);
   a.memo_state.reset();
+  DropPeekCacheFor(a.alias);
   a.for_cond = Condition{};
   a.while_cond = Condition{};
   CloseDbf(a.table);

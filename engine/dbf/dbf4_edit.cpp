@@ -13,6 +13,7 @@
 
 #include "engine/dbf/dbf4.h"
 #include "engine/dbf/dbf4_edit_internal.h"
+#include "engine/dbf/dbf4_search.h"
 #include "engine/support/ovcommon.h"
 
 namespace ov {
@@ -135,7 +136,7 @@ bool InRange(const WorkArea& area, int32_t n) { return n >= 1 && n <= area.table
 
 }  // namespace
 
-void UpdatePeekCacheRecord(const WorkArea&, int32_t) {}
+void UpdatePeekCacheRecord(const WorkArea& area, int32_t n) { RefreshPeekCacheRecord(area, n); }
 
 void ClearRecord() {
   if (!CheckInUse("ClearRecord")) return;
