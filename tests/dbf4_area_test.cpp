@@ -7,6 +7,7 @@
 
 #include "engine/dbf/dbf4.h"
 #include "engine/support/ovcommon.h"
+#include "engine/engine.h"
 #include "engine/support/real48.h"
 #include "tests/dbf_test_util.h"
 #include "tests/test_support.h"
@@ -302,9 +303,9 @@ TEST_F(AreaTest, ShutdownClosesEveryAreaAndWritesHeaders) {
   DbfFile src = test::MakeTable(Path("src"), {{"a", 'C', 2, 0}});
   CloseDbf(src);
   USE(Path("src"));
-  EngineShutdown();
+  StopEngine();
   EXPECT_EQ(test::ReadAll(Path("MOVIE.DBF"))[4], 1);  // the count reached the header
-  EngineStartup();
+  StartEngine();
   SetRaiseErrors(true);
   EXPECT_EQ(CurrentArea(), nullptr);
   EXPECT_EQ(SelectedArea(), 1);

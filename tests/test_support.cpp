@@ -1,5 +1,7 @@
 #include "tests/test_support.h"
 
+#include "engine/engine.h"
+
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -58,7 +60,7 @@ LocalDate FaultEnv::Today() { return fixed_today_ ? today_ : target()->Today(); 
 
 void EngineTest::SetUp() {
   SetEnv(&env_);
-  EngineStartup();
+  StartEngine();
   SetRaiseErrors(true);
   std::string templ = (std::filesystem::temp_directory_path() / "ovtestXXXXXX").string();
   std::vector<char> buf(templ.begin(), templ.end());
@@ -68,7 +70,7 @@ void EngineTest::SetUp() {
 }
 
 void EngineTest::TearDown() {
-  EngineShutdown();
+  StopEngine();
   SetEnv(nullptr);
   std::error_code ec;
   std::filesystem::remove_all(dir_, ec);

@@ -14,6 +14,7 @@
 #include <string>
 #include <string_view>
 
+#include "engine/engine.h"
 #include "engine/dbf/ovdbflow.h"
 #include "engine/support/codepage.h"
 #include "engine/support/ovcommon.h"
@@ -126,7 +127,7 @@ int Run(int argc, char** argv) {
 }  // namespace ov
 
 int main(int argc, char** argv) {
-  ov::EngineStartup();
+  ov::StartEngine();
   int status = 1;
   try {
     status = ov::Run(argc, argv);
@@ -134,6 +135,6 @@ int main(int argc, char** argv) {
     // Index-style failures unwind even when reports are quiet.
     std::cerr << e.what() << "\n";
   }
-  ov::EngineShutdown();
+  ov::StopEngine();
   return status;
 }

@@ -1,0 +1,223 @@
+#include "engine/memo/memo.h"
+
+#include <algorithm>
+#include <vector>
+
+#include "engine/memo/memo_internal.h"
+#include "engine/support/engine_state.h"
+#include "engine/support/ovcommon.h"
+
+namespace ov {
+
+using namespace memo_detail;
+
+namespace memo_detail {
+
+bool ReadExact(MemoState& s, uint64_t offset, void* buf, size_t n, const std::string& context) {
+  size_t got = 0;
+  uint16_t code = s.file->ReadAt(offset, buf, n, got);
+  if (code == 0 && got == n) return true;
+  ReportError(30, context);
+  return false;
+}
+
+bool WriteExact(MemoState& s, uint64_t offset, const void* buf, size_t n, const std::string& context) {
+  if (s.file->WriteAt(offset, buf, n) == 0) return true;
+  ReportError(29, context);
+  return false;
+}
+
+uint32_t BlocksInFile(MemoState& s) {
+  uint64_t size = 0;
+  if (s.file->Size(size) != 0) return 0;
+  uint64_t blocks = (size + s.block_size - 1) / s.block_size;
+  return blocks == 0 ? 1 : static_cast<uint32_t>(std::min<uint64_t>(blocks, 0x7FFFFFFF));
+}
+
+bool IsDbase4Kind(MemoKind k) { return k == MemoKind::kDbase4 || k == MemoKind::kLevel7; }
+
+}  // namespace memo_detail
+
+namespace {
+
+uint16_t FallbackBlockSize() {
+  uint16_t bs = Engine().table.MemoBlockSize;
+  return bs == 0 ? 512 : bs;
+}
+
+// Block size from an open file's header; 0 when it cannot hold the
+// header's structures (such a file would have memos overwrite its header).
+uint16_t HeaderBlockSize(File& f, MemoKind kind) {
+  if (kind == MemoKind::kDbase3) return 512;
+  uint8_t h[24] = {};
+  size_t got = 0;
+  const size_t want = kind == MemoKind::kFox ? 8 : 24;
+  uint16_t bs = 0;
+  if (f.ReadAt(0, h, want, got) == 0 && got == want) {
+    bs = kind == MemoKind::kFox ? static_cast<uint16_t>(h[6] << 8 | h[7])
+                                : static_cast<uint16_t>(h[20] | h[21] << 8);
+  }
+  if (bs == 0) bs = FallbackBlockSize();
+  const uint16_t min = kind == MemoKind::kFox ? 8 : 40;
+  return bs < min ? 0 : bs;
+}
+
+uint16_t MemoOpenMode(const WorkArea& area) {
+  const AreaSettings& cfg = AreaConfig();
+  if (cfg.OpenModeOverride != 0xFFFF) return cfg.OpenModeOverride;
+  if (cfg.MultiUser && !area.exclusive) return fmode::kReadWrite | fmode::kDenyNone;
+  return fmode::kReadWrite | (area.table.open_mode & fmode::kShareMask);
+}
+
+bool SharedArea(const WorkArea& area) { return AreaConfig().MultiUser && !area.exclusive; }
+
+void BusyWait() {
+  volatile int rounds = 0;
+  while (rounds < 5000) rounds = rounds + 1;
+}
+
+// The smallest end offset a memo may start at: past the header.
+uint64_t MinimumEnd(const MemoState& s) {
+  if (IsDbase4Kind(s.kind)) return s.block_size;
+  return (511 / s.block_size + 1) * uint64_t{s.block_size};
+}
+
+void UnlockMemo(MemoState& s) {
+  if (!s.locked) return;
+  s.locked = false;
+  (void)s.file->Unlock(kMemoLockOffset, kMemoLockLength);
+}
+
+}  // namespace
+
+MemoState* MemoStateOf(WorkArea& area) { return static_cast<MemoState*>(area.memo_state.get()); }
+
+std::string MemoContext(WorkArea& area, const std::string& routine) {
+  MemoState* s = MemoStateOf(area);
+  std::string text = (s ? s->name : std::string()) + " Record # " +
+                     std::to_string(area.table.current_record);
+  if (!routine.empty()) text += " [" + routine + "]";
+  return text;
+}
+
+uint16_t OpenMemoFile(WorkArea& area, const std::string& name) {
+  if (area.memo_state) return 1007;
+  auto state = std::make_shared<MemoState>();
+  state->kind = MemoKindOf(area.table.version());
+  state->name = DefaultExt(name, MemoExtension(area.table.version()));
+  uint16_t code = OpenResolved(state->name, MemoOpenMode(area), Disposition::kOpenExisting, state->file);
+  if (code != 0) return code;
+  state->block_size = HeaderBlockSize(*state->file, state->kind);
+  if (state->block_size == 0) return 1003;
+  area.memo_state = std::move(state);
+  return 0;
+}
+
+void CloseMemoFile(WorkArea& area) {
+  MemoState* s = MemoStateOf(area);
+  if (s == nullptr) return;
+  s->desc = MemoDescriptor{};
+  UnlockMemo(*s);
+  if (s->file) (void)s->file->Close();
+  area.memo_state.reset();
+}
+
+MemoKind GetMemoType() {
+  WorkArea* area = CurrentArea();
+  if (area == nullptr) return MemoKindOf(Engine().table.CreateVersion);
+  MemoState* s = MemoStateOf(*area);
+  return s ? s->kind : MemoKindOf(area->table.version());
+}
+
+uint16_t MemoFileBlockSize(const std::string& path, MemoKind kind) {
+  if (kind == MemoKind::kDbase3) return 512;
+  std::unique_ptr<File> f;
+  uint8_t h[24] = {};
+  size_t got = 0;
+  const size_t want = kind == MemoKind::kFox ? 8 : 24;
+  bool read = OpenResolved(path, fmode::kRead | fmode::kDenyNone, Disposition::kOpenExisting, f) == 0 &&
+              f->ReadAt(0, h, want, got) == 0 && got == want;
+  if (kind == MemoKind::kFox) return read ? static_cast<uint16_t>(h[6] << 8 | h[7]) : 64;
+  if (read && (h[18] | h[19] << 8) == 258) return static_cast<uint16_t>(h[20] | h[21] << 8);
+  return 512;
+}
+
+bool CheckMemoField(const std::string& routine) {
+  if (!CheckInUse(routine)) return false;
+  if (MemoStateOf(*CurrentArea()) != nullptr) return true;
+  ReportError(1019, " No Memo Field [" + routine + "]");
+  return false;
+}
+
+uint64_t LockMemoPadAndSeekEOF(WorkArea& area, const std::string& context) {
+  MemoState& s = *MemoStateOf(area);
+  if (SharedArea(area) && !s.locked) {
+    for (int attempt = 0; attempt < kMemoLockAttempts && !s.locked; ++attempt) {
+      if (attempt > 0) BusyWait();
+      s.locked = s.file->Lock(kMemoLockOffset, kMemoLockLength) == 0;
+    }
+    if (!s.locked) {
+      ReportError(1017, context);
+      return 0;
+    }
+  }
+  uint64_t size = 0;
+  uint16_t code = s.file->Size(size);
+  if (code == 0 && s.kind == MemoKind::kDbase3 && size == 513) return 512;
+  uint64_t end = size;
+  if (code == 0 && end % s.block_size != 0) end += s.block_size - end % s.block_size;
+  if (end < MinimumEnd(s)) end = MinimumEnd(s);
+  if (code == 0 && end > size) {
+    std::vector<uint8_t> zeros(end - size, 0);
+    code = s.file->WriteAt(size, zeros.data(), zeros.size());
+  }
+  if (code == 0) return end;
+  UnlockMemo(s);
+  ReportError(code, context);
+  return 0;
+}
+
+void UpdateMemoHeader(WorkArea& area) {
+  MemoState& s = *MemoStateOf(area);
+  uint64_t size = 0;
+  // dBASE IV keeps the head of its free chain at offset 0, maintained by
+  // the allocator; the others record the end of the file there.
+  if (!IsDbase4Kind(s.kind) && s.file->Size(size) == 0) {
+    uint32_t next = static_cast<uint32_t>((size + s.block_size - 1) / s.block_size);
+    uint8_t b[4];
+    if (s.kind == MemoKind::kFox) PutBe32(b, next); else PutLe32(b, next);
+    if (s.file->WriteAt(0, b, 4) != 0) ReportError(29, MemoContext(area, ""));
+  }
+  if (!s.locked) return;
+  s.locked = false;
+  if (s.file->Unlock(kMemoLockOffset, kMemoLockLength) != 0) ReportError(1018, MemoContext(area, ""));
+}
+
+int32_t ReadBlockHeader(WorkArea& area, int32_t block) {
+  MemoState& s = *MemoStateOf(area);
+  if (block <= 0) return 0;
+  uint8_t h[8];
+  size_t got = 0;
+  if (s.file->ReadAt(uint64_t(block) * s.block_size, h, 8, got) != 0 || got != 8) return 0;
+  uint64_t total = 0;
+  if (s.kind == MemoKind::kFox) total = uint64_t{GetBe32(h + 4)} + 8;
+  else if (h[0] == 0xFF && h[1] == 0xFF && h[2] == 0x08 && h[3] == 0x00) total = GetLe32(h + 4);
+  else return 0;
+  uint64_t blocks = (total + s.block_size - 1) / s.block_size;
+  return blocks == 0 ? 1 : static_cast<int32_t>(std::min<uint64_t>(blocks, 0x7FFFFFFF));
+}
+
+void WriteBlockHeader(WorkArea& area, int32_t block, uint32_t length) {
+  MemoState& s = *MemoStateOf(area);
+  if (block <= 0) return;
+  uint8_t h[8] = {0xFF, 0xFF, 0x08, 0x00};
+  if (s.kind == MemoKind::kFox) {
+    PutBe32(h, 1);
+    PutBe32(h + 4, length);
+  } else {
+    PutLe32(h + 4, length + 8);
+  }
+  if (s.file->WriteAt(uint64_t(block) * s.block_size, h, 8) != 0) ReportError(29, MemoContext(area, ""));
+}
+
+}  // namespace ov

@@ -1,0 +1,130 @@
+// The memo store: memo files attached to work areas, their block
+// allocation, and the descriptor through which one memo's bytes flow.
+//
+// A memo file is cut into blocks of `block_size` bytes; a table record
+// holds the number of a memo's first block (0 = no memo). Block n starts at
+// n * block_size. Headers (see memo_create.h for the layouts) sit in
+// front of block 1 (dBASE III, FoxPro) or fill block 0 (dBASE IV, level 7).
+//
+// Block header in front of a memo's bytes (8 bytes):
+//   dBASE IV, level 7 and dBASE III memos written here:
+//       FF FF 08 00, u32 LE length including these 8 bytes
+//   FoxPro: u32 BE type (1 = text), u32 BE length of the bytes
+// dBASE III memos written by other programs have no header: the text runs
+// from the block to the first 0x1A. This system references the memos it
+// writes into a dBASE III file by the negated block number.
+//
+// Free chain (dBASE IV, level 7): each free run begins with an 8-byte node
+// (u32 next run, u32 run size in blocks); the header's first 8 bytes are
+// the head node (size 0). Runs are kept in ascending order; the last
+// "next" is the first block past the end of the file. u32 at offset 32
+// counts the blocks released by rewrites. A memo of L bytes (header
+// included) occupies ceil(L / block_size) blocks; this system allocates
+// L div block_size + 1.
+//
+// Writes run between the memo-file lock taken by LockMemoPadAndSeekEOF and
+// the unlock in UpdateMemoHeader; readers take no lock.
+//
+// Single-threaded, process-wide state.
+#pragma once
+
+#include <cstdint>
+#include <functional>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "engine/dbf/dbf4.h"
+#include "engine/memo/memo_create.h"
+#include "engine/support/platform.h"
+
+namespace ov {
+
+// The one byte every process locks while it writes a memo file.
+inline constexpr uint64_t kMemoLockOffset = 0x7FFFFFFEu;
+inline constexpr uint64_t kMemoLockLength = 1;
+inline constexpr int kMemoLockAttempts = 11;
+inline constexpr int kMemoChainLimit = 100;
+
+// Applied to memo bytes on their way to (writing = true) and from the
+// file; `offset` is the position of bytes[0] inside the memo.
+using MemoTransform = std::function<void(uint8_t* bytes, size_t n, int64_t offset, bool writing)>;
+
+// The state of one memo being read or written.
+struct MemoDescriptor {
+  bool open = false;
+  int mode = 0;             // 1 read, 2 write
+  int64_t length = -1;      // bytes without block header; -1 unknown (read to 0x1A)
+  uint64_t data_start = 0;  // file offset of the first data byte
+  uint8_t header_size = 0;  // 8 with a block header, else 0
+  int64_t position = 0;     // offset inside the memo; bytes written so far
+  int32_t block = 0;
+  int64_t written = 0;      // highest position written
+  int64_t capacity = -1;    // bytes the allocated run holds; -1 unbounded
+  int text_mode = -1;       // -1 undecided, 1 OEM<->ANSI, 0 bytes unchanged
+};
+
+struct MemoState {
+  std::unique_ptr<File> file;
+  MemoKind kind = MemoKind::kDbase4;
+  uint16_t block_size = 512;
+  std::string name;
+  bool locked = false;
+  MemoDescriptor desc;
+  MemoTransform transform;  // absent: bytes pass unchanged
+};
+
+// The memo state of an area, or nullptr when it has no memo file.
+MemoState* MemoStateOf(WorkArea& area);
+
+// Attaches the memo file `name` (the table name; the kind's extension is
+// added when it has none) to the area; answers the code, 0 = success.
+uint16_t OpenMemoFile(WorkArea& area, const std::string& name);
+void CloseMemoFile(WorkArea& area);
+
+// The memo kind of the current area (CreateVersion's kind when it has none).
+MemoKind GetMemoType();
+
+// Block size of an existing memo file, for copy and pack.
+uint16_t MemoFileBlockSize(const std::string& path, MemoKind kind);
+
+// Fails with 215 (no table) or 1019 (no memo file).
+bool CheckMemoField(const std::string& routine);
+
+// Locks (when shared), pads to a block boundary; the end offset, 0 on failure.
+uint64_t LockMemoPadAndSeekEOF(WorkArea& area, const std::string& context);
+// Records the file end (FoxPro, dBASE III) and releases the lock.
+void UpdateMemoHeader(WorkArea& area);
+
+// Blocks the memo at `block` occupies; 0 when it has no FF FF header.
+int32_t ReadBlockHeader(WorkArea& area, int32_t block);
+void WriteBlockHeader(WorkArea& area, int32_t block, uint32_t length);
+
+// dBASE IV / level 7 only: a run of `needed` blocks, reusing old_block in
+// place when its run is large enough; 0 on failure.
+int32_t AllocateMemoBlocks(WorkArea& area, int32_t needed, int32_t old_block,
+                           const std::string& context);
+// Returns the run of `blocks` blocks at `first` to the free chain.
+void ReleaseMemoRun(WorkArea& area, int32_t first, int32_t blocks, const std::string& context);
+// Returns the memo at `block` to the free chain (dBASE IV, level 7).
+void ReleaseMemo(WorkArea& area, int32_t block, const std::string& context);
+// Adds released blocks to the counter at offset 32 (dBASE IV, level 7).
+void CountReleasedBlocks(WorkArea& area, int32_t blocks, const std::string& context);
+
+// Opens the area's descriptor on `block` (mode 1 read, 2 write, expected
+// size in bytes or -1 unknown); the block number (negated for a new memo
+// in a dBASE III file), 0 on failure.
+int32_t OpenMemoDescriptor(WorkArea& area, int32_t block, int mode, int64_t expected,
+                           const std::string& routine);
+size_t ReadMemoBytes(WorkArea& area, void* buf, size_t n);
+size_t WriteMemoBytes(WorkArea& area, const void* buf, size_t n);
+int64_t SeekMemo(WorkArea& area, int64_t offset, int origin);
+void CloseMemoDescriptor(WorkArea& area);
+
+// Fills Areas().memo.open / close / read_text / write_text / release.
+void InstallMemoHooks();
+
+// Context of a memo report: file name, record number, routine.
+std::string MemoContext(WorkArea& area, const std::string& routine);
+
+}  // namespace ov

@@ -1,0 +1,210 @@
+// The memo descriptor: one memo's bytes read or written in pieces.
+#include <algorithm>
+#include <cstdlib>
+#include <vector>
+
+#include "engine/memo/memo.h"
+#include "engine/memo/memo_internal.h"
+#include "engine/support/ovcommon.h"
+
+namespace ov {
+
+using namespace memo_detail;
+
+namespace {
+
+uint64_t FileSize(MemoState& s) {
+  uint64_t size = 0;
+  return s.file->Size(size) == 0 ? size : 0;
+}
+
+// Offset where memo data may begin: past the header.
+uint64_t DataAreaStart(const MemoState& s) {
+  return IsDbase4Kind(s.kind) ? s.block_size : 512;
+}
+
+bool OpenForRead(MemoState& s, int64_t a, const std::string& ctx) {
+  const uint64_t size = FileSize(s);
+  const uint64_t at = static_cast<uint64_t>(a) * s.block_size;
+  if (a == 0 || at < DataAreaStart(s) || at + 1 >= size) {
+    ReportError(1003, ctx);
+    return false;
+  }
+  uint8_t h[8] = {};
+  size_t got = 0;
+  if (s.file->ReadAt(at, h, 8, got) != 0) got = 0;
+  MemoDescriptor& d = s.desc;
+  if (s.kind == MemoKind::kFox) {
+    if (got < 8) {
+      ReportError(1003, ctx);
+      return false;
+    }
+    d.length = GetBe32(h + 4);
+    d.header_size = 8;
+  } else if (got == 8 && h[0] == 0xFF && h[1] == 0xFF && h[2] == 0x08 && h[3] == 0x00) {
+    d.length = std::max<int64_t>(int64_t{GetLe32(h + 4)} - 8, 0);
+    d.header_size = 8;
+  }
+  d.data_start = at + d.header_size;
+  // A damaged length must not promise more than the file holds.
+  if (d.length > static_cast<int64_t>(size - std::min(size, d.data_start))) {
+    d.length = static_cast<int64_t>(size - std::min(size, d.data_start));
+  }
+  return true;
+}
+
+// Chooses the block a new memo goes to; 0 on failure (reported).
+int32_t PlaceForWrite(WorkArea& area, MemoState& s, int64_t a, int64_t expected, uint64_t end,
+                      const std::string& ctx) {
+  if (!IsDbase4Kind(s.kind) || expected < 0) return static_cast<int32_t>(end / s.block_size);
+  const int32_t needed = static_cast<int32_t>((expected + 8) / s.block_size + 1);
+  const int32_t old = a > 0 && a < 0x7FFFFFFF ? static_cast<int32_t>(a) : 0;
+  const int32_t have = old > 0 ? ReadBlockHeader(area, old) : 0;
+  int32_t reuse = old;
+  if (have > 0 && have < needed) {
+    ReleaseMemoRun(area, old, have, ctx);
+    CountReleasedBlocks(area, have, ctx);
+    reuse = 0;
+  }
+  int32_t block = AllocateMemoBlocks(area, needed, reuse, ctx);
+  if (block > 0) s.desc.capacity = static_cast<int64_t>(needed) * s.block_size - 8;
+  return block;
+}
+
+bool OpenForWrite(WorkArea& area, MemoState& s, int64_t a, int64_t expected, const std::string& ctx) {
+  if (expected > 0 && static_cast<uint64_t>(expected / 1024) >= CurrentEnv()->FreeSpaceKB(s.name)) {
+    ReportError(1004, ctx);
+    return false;
+  }
+  const uint64_t end = LockMemoPadAndSeekEOF(area, ctx);
+  if (end == 0) return false;
+  MemoDescriptor& d = s.desc;
+  const int32_t block = PlaceForWrite(area, s, a, expected, end, ctx);
+  if (block <= 0 || Errors().DbfError != 0) {
+    UpdateMemoHeader(area);
+    return false;
+  }
+  d.block = block;
+  d.header_size = 8;
+  d.length = 0;
+  d.data_start = uint64_t(block) * s.block_size + 8;
+  return true;
+}
+
+void FailDescriptor(WorkArea& area, MemoState& s) {
+  const bool writing = s.desc.mode == 2;
+  s.desc = MemoDescriptor{};
+  if (writing) UpdateMemoHeader(area);
+}
+
+}  // namespace
+
+int32_t OpenMemoDescriptor(WorkArea& area, int32_t block, int mode, int64_t expected,
+                           const std::string& routine) {
+  MemoState* s = MemoStateOf(area);
+  if (s == nullptr) {
+    ReportError(1019, " No Memo Field [" + routine + "]");
+    return 0;
+  }
+  const std::string ctx = MemoContext(area, routine);
+  const int64_t a = std::llabs(static_cast<int64_t>(block));
+  Errors().DbfError = 0;
+  s->desc = MemoDescriptor{};
+  s->desc.mode = mode;
+  s->desc.block = static_cast<int32_t>(std::min<int64_t>(a, 0x7FFFFFFF));
+  bool ok = mode == 1 ? OpenForRead(*s, a, ctx) : OpenForWrite(area, *s, a, expected, ctx);
+  if (!ok) {
+    s->desc = MemoDescriptor{};
+    return 0;
+  }
+  s->desc.open = true;
+  const int32_t result = s->desc.block;
+  return mode == 2 && s->kind == MemoKind::kDbase3 ? -result : result;
+}
+
+size_t ReadMemoBytes(WorkArea& area, void* buf, size_t n) {
+  MemoState* s = MemoStateOf(area);
+  if (s == nullptr || !s->desc.open || s->desc.mode != 1) return 0;
+  MemoDescriptor& d = s->desc;
+  if (d.length >= 0) n = static_cast<size_t>(std::min<int64_t>(n, std::max<int64_t>(d.length - d.position, 0)));
+  if (n == 0) return 0;
+  auto* bytes = static_cast<uint8_t*>(buf);
+  size_t got = 0;
+  if (s->file->ReadAt(d.data_start + d.position, bytes, n, got) != 0) {
+    ReportError(30, MemoContext(area, "ReadBlobStream"));
+    FailDescriptor(area, *s);
+    return 0;
+  }
+  if (d.length < 0) {
+    const uint8_t* stop = std::find(bytes, bytes + got, uint8_t{0x1A});
+    if (stop != bytes + got || got < n) d.length = d.position + (stop - bytes);
+    got = static_cast<size_t>(stop - bytes);
+  }
+  if (s->transform) s->transform(bytes, got, d.position, false);
+  d.position += static_cast<int64_t>(got);
+  return got;
+}
+
+size_t WriteMemoBytes(WorkArea& area, const void* buf, size_t n) {
+  MemoState* s = MemoStateOf(area);
+  if (s == nullptr || !s->desc.open || s->desc.mode != 2 || n == 0) return 0;
+  MemoDescriptor& d = s->desc;
+  const std::string ctx = MemoContext(area, "WriteBlobStream");
+  // Writing past the allocated run would overwrite the next memo.
+  if (d.capacity >= 0 && d.position + static_cast<int64_t>(n) > d.capacity) {
+    ReportError(1005, ctx);
+    FailDescriptor(area, *s);
+    return 0;
+  }
+  std::vector<uint8_t> bytes(static_cast<const uint8_t*>(buf), static_cast<const uint8_t*>(buf) + n);
+  if (s->transform) s->transform(bytes.data(), n, d.position, true);
+  uint16_t code = s->file->WriteAt(d.data_start + d.position, bytes.data(), n);
+  if (code != 0) {
+    ReportError(code, ctx);
+    FailDescriptor(area, *s);
+    return 0;
+  }
+  d.position += static_cast<int64_t>(n);
+  d.written = std::max(d.written, d.position);
+  d.length = d.written;
+  return n;
+}
+
+int64_t SeekMemo(WorkArea& area, int64_t offset, int origin) {
+  MemoState* s = MemoStateOf(area);
+  if (s == nullptr || !s->desc.open || s->desc.block == 0) return 0;
+  MemoDescriptor& d = s->desc;
+  int64_t target = d.position;
+  if (origin == 0) target = offset;
+  if (origin == 1) target = d.position + offset;
+  if (origin == 2 && d.length < 0 && d.mode == 1) {
+    const MemoDescriptor saved = d;
+    d.position = 0;
+    std::vector<uint8_t> chunk(512);
+    while (ReadMemoBytes(area, chunk.data(), chunk.size()) > 0) {
+    }
+    const int64_t end = s->desc.open ? s->desc.position : 0;
+    s->desc = saved;
+    target = end + offset;
+  } else if (origin == 2) {
+    target = std::max<int64_t>(d.length, 0) + offset;
+  }
+  if (!s->desc.open) return 0;
+  s->desc.position = std::max<int64_t>(target, 0);
+  return s->desc.position;
+}
+
+void CloseMemoDescriptor(WorkArea& area) {
+  MemoState* s = MemoStateOf(area);
+  if (s == nullptr || !s->desc.open) return;
+  if (s->desc.mode == 2) {
+    // The header is written even for an empty memo: the block must not be
+    // read back as whatever bytes it held before.
+    WriteBlockHeader(area, s->desc.block, static_cast<uint32_t>(s->desc.written));
+    UpdateMemoHeader(area);
+    (void)s->file->Sync();
+  }
+  s->desc = MemoDescriptor{};
+}
+
+}  // namespace ov

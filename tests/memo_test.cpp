@@ -1,0 +1,360 @@
+// Memo files attached to work areas: formats written byte for byte, memos
+// of independent writers read back, and the dBASE IV free chain checked
+// against a model.
+#include <gtest/gtest.h>
+
+#include <cstdio>
+#include <fstream>
+#include <map>
+#include <nlohmann/json.hpp>
+#include <random>
+#include <set>
+
+#include "engine/dbf/dbf4.h"
+#include "engine/memo/memo.h"
+#include "engine/support/ovcommon.h"
+#include "tests/dbf_test_util.h"
+#include "tests/test_support.h"
+
+namespace ov {
+namespace {
+
+#include "tests/cp437_unicode.inc"
+
+using test::Le32;
+
+// Encodes expected UTF-8 text into code page 437 bytes, as stored.
+std::string Utf8ToCp437(const std::string& s) {
+  std::string out;
+  for (size_t i = 0; i < s.size();) {
+    unsigned char c = static_cast<unsigned char>(s[i]);
+    int len = c < 0x80 ? 1 : c < 0xE0 ? 2 : c < 0xF0 ? 3 : 4;
+    char32_t cp = len == 1 ? c : len == 2 ? (c & 0x1F) : len == 3 ? (c & 0x0F) : (c & 0x07);
+    for (int k = 1; k < len; ++k) cp = (cp << 6) | (static_cast<unsigned char>(s[i + k]) & 0x3F);
+    i += len;
+    char mapped = cp < 0x80 ? static_cast<char>(cp) : '?';
+    for (int k = 0; k < 128 && cp >= 0x80; ++k) {
+      if (kCp437High[k] == cp) mapped = static_cast<char>(0x80 + k);
+    }
+    out.push_back(mapped);
+  }
+  return out;
+}
+
+// Whole file at once (the shared helper reads byte by byte).
+std::vector<uint8_t> Slurp(const std::string& path) {
+  std::ifstream in(path, std::ios::binary | std::ios::ate);
+  std::vector<uint8_t> bytes(static_cast<size_t>(in.tellg()));
+  in.seekg(0);
+  in.read(reinterpret_cast<char*>(bytes.data()), static_cast<std::streamsize>(bytes.size()));
+  return bytes;
+}
+
+uint32_t Be32(const std::vector<uint8_t>& b, size_t at) {
+  return (uint32_t{b[at]} << 24) | (b[at + 1] << 16) | (b[at + 2] << 8) | b[at + 3];
+}
+
+class MemoTest : public test::EngineTest {
+ protected:
+  void SetUp() override {
+    EngineTest::SetUp();
+    InstallMemoHooks();
+    AreaConfig().AnsiTables = true;
+  }
+
+  WorkArea& OpenTable(uint8_t version, const std::string& name = "T") {
+    Engine().table.CreateVersion = version;
+    DbfFile dbf;
+    const std::vector<FieldDef> defs{{"NAME", 'C', 10, 0}, {"NOTES", 'M', 10, 0}};
+    CreateDbf(dbf, Path(name), defs);
+    USE(Path(name));
+    return *CurrentArea();
+  }
+  int32_t Write(const std::string& text, int32_t old = 0) {
+    return Areas().memo.write_text(*CurrentArea(), text, old);
+  }
+  std::string Read(int32_t block) { return Areas().memo.read_text(*CurrentArea(), block); }
+  std::vector<uint8_t> Memo(const std::string& name = "T.DBT") { return test::ReadAll(Path(name)); }
+};
+
+TEST_F(MemoTest, Dbase3FirstMemoOverwritesEndMarkerAndIsNegated) {
+  OpenTable(0x83);
+  ASSERT_EQ(Memo().size(), 513u);
+  EXPECT_EQ(GetMemoType(), MemoKind::kDbase3);
+  const int32_t block = Write("hello");
+  EXPECT_EQ(block, -1);
+  std::vector<uint8_t> m = Memo();
+  ASSERT_EQ(m.size(), 512u + 8 + 5);
+  EXPECT_EQ(std::vector<uint8_t>(m.begin() + 512, m.begin() + 516), (std::vector<uint8_t>{0xFF, 0xFF, 0x08, 0x00}));
+  EXPECT_EQ(Le32(m, 516), 13u);
+  EXPECT_EQ(Le32(m, 0), 2u);  // next free block: the end, rounded up
+  EXPECT_EQ(Read(block), "hello");
+  EXPECT_EQ(Read(-block), "hello");
+}
+
+TEST_F(MemoTest, AppendedMemoStartsOnABlockBoundaryAfterZeroPadding) {
+  OpenTable(0x83);
+  Write("first");
+  const int32_t second = Write(std::string(600, 'x'));
+  EXPECT_EQ(second, -2);
+  std::vector<uint8_t> m = Memo();
+  ASSERT_EQ(m.size(), 1024u + 8 + 600);
+  for (size_t i = 512 + 13; i < 1024; ++i) ASSERT_EQ(m[i], 0) << i;
+  EXPECT_EQ(Write("third"), -4);
+  EXPECT_EQ(Read(second), std::string(600, 'x'));
+}
+
+TEST_F(MemoTest, FoxProMemoHasBigEndianHeaderAndGoesToTheEnd) {
+  Engine().table.MemoBlockSize = 64;
+  OpenTable(0xF5);
+  ASSERT_EQ(Memo("T.FPT").size(), 512u);
+  const int32_t block = Write("fox text");
+  EXPECT_EQ(block, 8);
+  std::vector<uint8_t> m = Memo("T.FPT");
+  EXPECT_EQ(Be32(m, 512), 1u);
+  EXPECT_EQ(Be32(m, 516), 8u);
+  EXPECT_EQ(Be32(m, 0), 9u);
+  EXPECT_EQ(Write("next", block), 9);  // never rewritten in place
+  EXPECT_EQ(Read(block), "fox text");
+}
+
+TEST_F(MemoTest, BlockAtOrPastEndOfFileIsAnInvalidAddress) {
+  OpenTable(0x8B);
+  const int32_t block = Write("abc");
+  for (int32_t bad : {block + 1, 400, 0x7FFFFFFF}) {
+    try {
+      Read(bad);
+      ADD_FAILURE() << bad;
+    } catch (const EOrvelError& e) {
+      EXPECT_NE(std::string(e.what()).find("Invalid memo address"), std::string::npos) << e.what();
+    }
+    EXPECT_EQ(Errors().DbfError, 1003);
+  }
+  EXPECT_EQ(Read(block), "abc");
+}
+
+TEST_F(MemoTest, ShorterRewriteKeepsBlockAndReleasesTail) {
+  OpenTable(0x8B);
+  const int32_t big = Write(std::string(2000, 'a'));  // 2008 bytes: 4 blocks
+  ASSERT_EQ(big, 1);
+  EXPECT_EQ(Write("short", big), big);
+  std::vector<uint8_t> m = Memo();
+  EXPECT_EQ(Le32(m, 0), 2u);        // the tail heads the chain
+  EXPECT_EQ(Le32(m, 2 * 512 + 4), 3u);
+  EXPECT_EQ(Le32(m, 32), 0u);       // tails are not counted
+  EXPECT_EQ(Read(big), "short");
+  EXPECT_EQ(Write(std::string(600, 'b')), 2);  // taken from the tail
+  EXPECT_EQ(Read(big), "short");
+}
+
+TEST_F(MemoTest, LongerRewriteMovesMemoAndCountsReleasedBlocks) {
+  OpenTable(0x8B);
+  const int32_t one = Write("one");
+  const int32_t two = Write("two");
+  const int32_t moved = Write(std::string(1500, 'c'), one);
+  EXPECT_EQ(moved, 3);
+  std::vector<uint8_t> m = Memo();
+  EXPECT_EQ(Le32(m, 32), 1u);
+  EXPECT_EQ(Le32(m, 0), static_cast<uint32_t>(one));
+  EXPECT_EQ(Read(two), "two");
+  EXPECT_EQ(Read(moved), std::string(1500, 'c'));
+  EXPECT_EQ(Write("reuse"), one);
+}
+
+TEST_F(MemoTest, RefusedLockReportsAndLeavesRecordAlone) {
+  OpenTable(0x8B);
+  const int32_t block = Write("kept");
+  env_.RefuseLocks(true);
+  EXPECT_THROW(Write("new text", block), EOrvelError);
+  EXPECT_EQ(Errors().DbfError, 1017);
+  env_.RefuseLocks(false);
+  EXPECT_EQ(Read(block), "kept");
+}
+
+TEST_F(MemoTest, MemoFieldCheckNamesTheProblem) {
+  EXPECT_THROW(CheckMemoField("CopyMemo()"), EOrvelError);
+  EXPECT_EQ(Errors().DbfError, 215);
+  DbfFile dbf;
+  const std::vector<FieldDef> defs{{"NAME", 'C', 10, 0}};
+  CreateDbf(dbf, Path("PLAIN"), defs);
+  USE(Path("PLAIN"));
+  try {
+    CheckMemoField("PackMemo");
+    ADD_FAILURE();
+  } catch (const EOrvelError& e) {
+    EXPECT_NE(std::string(e.what()).find(" No Memo Field [PackMemo]"), std::string::npos) << e.what();
+  }
+  EXPECT_EQ(Errors().DbfError, 1019);
+}
+
+TEST_F(MemoTest, OemTableConvertsBothWays) {
+  AreaConfig().AnsiTables = false;
+  OpenTable(0x8B);
+  const std::string ansi = "caf\xE9";
+  const int32_t block = Write(ansi);
+  std::vector<uint8_t> m = Memo();
+  EXPECT_EQ(m[block * 512 + 8 + 3], 0x82);  // e acute in code page 437
+  EXPECT_EQ(Read(block), ansi);
+}
+
+// A damaged file costs space, never a live memo, a hang or a wild read.
+TEST_F(MemoTest, DamagedChainAndLengthsAreContained) {
+  OpenTable(0x8B);
+  const int32_t a = Write("aaa");
+  const int32_t b = Write("bbb");
+  for (int i = 0; i < 20; ++i) Write(std::string(100, 'f'));
+  std::vector<uint8_t> m = Slurp(Path("T.DBT"));
+  auto put = [&m](size_t at, uint32_t v) {
+    for (int i = 0; i < 4; ++i) m[at + i] = static_cast<uint8_t>(v >> (8 * i));
+  };
+  put(0, static_cast<uint32_t>(b));  // the chain head points at a live memo
+  CloseArea();
+  test::WriteAll(Path("T.DBT"), m);
+  USE(Path("T"));
+  const int32_t c = Write("ccc");
+  EXPECT_NE(c, b);
+  EXPECT_EQ(Read(b), "bbb");
+  EXPECT_EQ(Read(a), "aaa");
+  // A chain that loops back on itself.
+  m = Slurp(Path("T.DBT"));
+  put(0, 3);
+  put(3 * 512, 3);
+  put(3 * 512 + 4, 1);
+  // A length far beyond the file.
+  put(static_cast<size_t>(a) * 512 + 4, 0x7FFFFFF0);
+  CloseArea();
+  test::WriteAll(Path("T.DBT"), m);
+  USE(Path("T"));
+  EXPECT_GT(Write(std::string(700, 'd')), 3);
+  EXPECT_EQ(Read(b), "bbb");
+  EXPECT_LE(Read(a).size(), Slurp(Path("T.DBT")).size());
+}
+
+TEST_F(MemoTest, TransformHookSeesEveryByteBothWays) {
+  WorkArea& area = OpenTable(0x8B);
+  MemoStateOf(area)->transform = [](uint8_t* bytes, size_t n, int64_t offset, bool) {
+    for (size_t i = 0; i < n; ++i) bytes[i] ^= static_cast<uint8_t>(0x5A + offset + i);
+  };
+  const int32_t block = Write("secret text");
+  const std::vector<uint8_t> m = Slurp(Path("T.DBT"));
+  EXPECT_NE(std::string(m.begin() + block * 512 + 8, m.begin() + block * 512 + 19), "secret text");
+  EXPECT_EQ(Read(block), "secret text");
+}
+
+TEST_F(MemoTest, SeekFromEndFindsTheEndOfAHeaderlessMemo) {
+  OpenTable(0x83);
+  std::vector<uint8_t> m = Slurp(Path("T.DBT"));
+  m.resize(512);
+  for (char c : std::string("headerless\x1A\x1Ajunk")) m.push_back(static_cast<uint8_t>(c));
+  CloseArea();
+  test::WriteAll(Path("T.DBT"), m);
+  USE(Path("T"));
+  WorkArea& area = *CurrentArea();
+  ASSERT_EQ(OpenMemoDescriptor(area, 1, 1, -1, "ReadBlobStream"), 1);
+  EXPECT_EQ(SeekMemo(area, -4, 2), 6);
+  char buf[16] = {};
+  EXPECT_EQ(ReadMemoBytes(area, buf, sizeof buf), 4u);
+  EXPECT_EQ(std::string(buf, 4), "less");
+  EXPECT_EQ(SeekMemo(area, -100, 1), 0);
+  CloseMemoDescriptor(area);
+  EXPECT_EQ(Read(1), "headerless");
+}
+
+// ---- Tables written by independent programs ----
+
+struct FixtureCase {
+  const char* table;
+  const char* memo_ext;
+};
+
+class MemoFixtureTest : public MemoTest, public ::testing::WithParamInterface<FixtureCase> {};
+
+TEST_P(MemoFixtureTest, EveryMemoReadsAsTheOtherReadersAgree) {
+  const std::string base = GetParam().table;
+  for (const std::string& ext : {std::string(".dbf"), std::string(".") + GetParam().memo_ext}) {
+    test::WriteAll(Path(base + ext), test::ReadAll(test::FixturesDir() + "/" + base + ext));
+  }
+  std::ifstream in(test::FixturesDir() + "/" + base + ".expected.json");
+  const nlohmann::json expected = nlohmann::json::parse(in);
+  USE(Path(base + ".dbf"));
+  const int notes = FieldNo("NOTES");
+  ASSERT_GT(notes, 0);
+  const auto& records = expected["records"];
+  ASSERT_EQ(records.size(), 10u);
+  for (size_t i = 0; i < records.size(); ++i) {
+    GO(static_cast<int32_t>(i + 1));
+    const int32_t block = static_cast<int32_t>(GetFieldNumber(notes));
+    const std::string want = Utf8ToCp437(records[i]["values"].back().get<std::string>());
+    EXPECT_EQ(Read(block), want) << base << " record " << i + 1;
+  }
+}
+
+INSTANTIATE_TEST_SUITE_P(Writers, MemoFixtureTest,
+                         ::testing::Values(FixtureCase{"db3_memo_pydbf", "dbt"},
+                                           FixtureCase{"db4_memo_xbase", "dbt"},
+                                           FixtureCase{"fox_fpt_xbase", "fpt"}),
+                         [](const auto& info) { return std::string(info.param.table); });
+
+// ---- The free chain against a model ----
+
+struct FreeRun {
+  uint32_t first, count;
+};
+
+// Walks the chain from the header: ascending, inside the file.
+std::vector<FreeRun> Chain(const std::vector<uint8_t>& m, uint32_t bs) {
+  const uint32_t blocks = static_cast<uint32_t>((m.size() + bs - 1) / bs);
+  std::vector<FreeRun> runs;
+  uint32_t prev = 0;
+  for (uint32_t next = Le32(m, 0); next < blocks; next = Le32(m, size_t{next} * bs)) {
+    EXPECT_GT(next, prev) << "chain not ascending";
+    if (next <= prev) break;
+    const uint32_t count = Le32(m, size_t{next} * bs + 4);
+    EXPECT_LE(uint64_t{next} + count, blocks) << "run past the end";
+    runs.push_back({next, count});
+    prev = next;
+  }
+  return runs;
+}
+
+TEST_F(MemoTest, FreeChainStaysSoundUnderRandomWritesAndReleases) {
+  OpenTable(0x8B);
+  const uint32_t bs = 512;
+  std::mt19937 rng(20261208);
+  std::map<int, std::pair<int32_t, std::string>> live;  // slot -> block, text
+  for (int step = 0; step < 3000; ++step) {
+    const int slot = static_cast<int>(rng() % 24);
+    auto it = live.find(slot);
+    const int32_t old = it == live.end() ? 0 : it->second.first;
+    if (old != 0 && rng() % 5 == 0) {
+      Areas().memo.release(*CurrentArea(), old);
+      live.erase(slot);
+    } else {
+      std::string text(1 + rng() % 2600, static_cast<char>('a' + step % 26));
+      text[0] = static_cast<char>('A' + slot);
+      live[slot] = {Write(text, old), text};
+    }
+    const std::vector<uint8_t> m = Slurp(Path("T.DBT"));
+    std::set<uint32_t> used;
+    for (const auto& [s, memo] : live) {
+      ASSERT_EQ(Read(memo.first), memo.second) << "step " << step << " slot " << s;
+      const uint32_t blocks = static_cast<uint32_t>((memo.second.size() + 8 + bs - 1) / bs);
+      for (uint32_t b = 0; b < blocks; ++b) {
+        ASSERT_TRUE(used.insert(memo.first + b).second) << "block shared, step " << step;
+      }
+    }
+    for (const FreeRun& r : Chain(m, bs)) {
+      for (uint32_t b = r.first; b < r.first + r.count; ++b) {
+        ASSERT_EQ(used.count(b), 0u) << "free block " << b << " in use, step " << step;
+      }
+    }
+    ASSERT_FALSE(HasFailure()) << "step " << step;
+  }
+  // The chain is used: the file stays well below what appending would take.
+  const size_t size = Slurp(Path("T.DBT")).size();
+  std::printf("memo file after the run: %zu bytes\n", size);
+  EXPECT_LT(size, 3000u * 1300);
+}
+
+}  // namespace
+}  // namespace ov
