@@ -66,10 +66,14 @@ struct MemoHooks {
   std::function<std::string(WorkArea& area, int32_t block)> read_text;
   // Stores text as a memo (replacing `old_block`); answers the block number.
   std::function<int32_t(WorkArea& area, const std::string& text, int32_t old_block)> write_text;
-  // Copies a memo from another area; answers the new block number.
-  std::function<int32_t(WorkArea& to, WorkArea& from, int32_t from_block, int32_t old_block)> copy;
+  // Copies the memo at `block` of area `from` into the memo file of `to`:
+  // at the end of the file, or at the same block number when asked;
+  // answers the destination block (0 when nothing was copied).
+  std::function<int32_t(WorkArea& to, WorkArea& from, int32_t block, bool same_number)> copy;
+  // Rebuilds the area's memo file without its dead space.
   std::function<void(WorkArea& area)> pack;
-  std::function<void(WorkArea& area)> recreate;
+  // Replaces the area's memo file by an empty one of the default kind.
+  std::function<void(WorkArea& area, const std::string& name)> recreate;
   std::function<void(WorkArea& area, int32_t block)> release;
 };
 
