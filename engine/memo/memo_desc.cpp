@@ -131,8 +131,9 @@ size_t ReadMemoBytes(WorkArea& area, void* buf, size_t n) {
   auto* bytes = static_cast<uint8_t*>(buf);
   size_t got = 0;
   if (s->file->ReadAt(d.data_start + d.position, bytes, n, got) != 0) {
-    ReportError(30, MemoContext(area, "ReadBlobStream"));
-    FailDescriptor(area, *s);
+    const std::string ctx = MemoContext(area, "ReadBlobStream");
+    FailDescriptor(area, *s);  // before the report, which may raise
+    ReportError(30, ctx);
     return 0;
   }
   if (d.length < 0) {
@@ -152,16 +153,16 @@ size_t WriteMemoBytes(WorkArea& area, const void* buf, size_t n) {
   const std::string ctx = MemoContext(area, "WriteBlobStream");
   // Writing past the allocated run would overwrite the next memo.
   if (d.capacity >= 0 && d.position + static_cast<int64_t>(n) > d.capacity) {
-    ReportError(1005, ctx);
     FailDescriptor(area, *s);
+    ReportError(1005, ctx);
     return 0;
   }
   std::vector<uint8_t> bytes(static_cast<const uint8_t*>(buf), static_cast<const uint8_t*>(buf) + n);
   if (s->transform) s->transform(bytes.data(), n, d.position, true);
   uint16_t code = s->file->WriteAt(d.data_start + d.position, bytes.data(), n);
   if (code != 0) {
-    ReportError(code, ctx);
     FailDescriptor(area, *s);
+    ReportError(code, ctx);
     return 0;
   }
   d.position += static_cast<int64_t>(n);
