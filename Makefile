@@ -8,7 +8,7 @@ JOBS       ?= $(shell nproc)
 CMAKE_GEN  := -G Ninja
 WERROR     ?= ON
 
-.PHONY: setup build run test test-sanitize bench fuzz fuzz-smoke clean
+.PHONY: setup build run test test-sanitize bench fuzz fuzz-smoke fuzz-memo-smoke clean
 
 setup:
 	@bash scripts/setup.sh
@@ -42,6 +42,10 @@ fuzz-smoke: fuzz
 	mkdir -p $(FUZZ_BUILD)/corpus
 	cp -n tests/data/fixtures/*.dbf $(FUZZ_BUILD)/corpus/ 2>/dev/null || true
 	$(FUZZ_BUILD)/fuzz/fuzz_dbf -artifact_prefix=$(FUZZ_BUILD)/ -max_total_time=60 -max_len=8192 $(FUZZ_BUILD)/corpus
+
+fuzz-memo-smoke: fuzz
+	python3 tools/make_memo_corpus.py $(FUZZ_BUILD)/memo-corpus
+	$(FUZZ_BUILD)/fuzz/fuzz_memo -artifact_prefix=$(FUZZ_BUILD)/ -max_total_time=60 -max_len=16384 $(FUZZ_BUILD)/memo-corpus
 
 clean:
 	rm -rf $(BUILD) $(SAN_BUILD) $(BENCH_BUILD) $(FUZZ_BUILD)
