@@ -358,6 +358,12 @@ void InitDateSettings() {
   d.EpochYear = static_cast<uint16_t>(std::max(0, CurrentEnv()->Today().year - 70));
 }
 
+namespace {
+// Counts SetDateType calls over the life of the process, so the dataset
+// framework can adopt a format the engine set for it.
+uint64_t g_format_generation = 0;
+}  // namespace
+
 void SetDateType(int type) {
   DateSettings& d = Settings();
   d.DateType = static_cast<uint8_t>(NormalType(type));
@@ -369,7 +375,10 @@ void SetDateType(int type) {
     case 3: d.ShortDateFormat = "dd-MM-" + year; d.DateSeparator = '-'; break;
     default: d.ShortDateFormat = "dd.MM." + year; d.DateSeparator = '.'; break;
   }
+  ++g_format_generation;
 }
+
+uint64_t ShortDateFormatGeneration() { return g_format_generation; }
 
 std::string DateTemplate(int type) {
   const std::string year(Settings().CenturyOn ? 4 : 2, ' ');

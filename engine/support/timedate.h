@@ -47,6 +47,9 @@ void InitDateSettings();
 // Stores the type (values outside 0..8 become 0) and rewrites the
 // framework's short date format and date separator to match.
 void SetDateType(int type);
+// Changes with every SetDateType: the framework's short date format and
+// separator in the date settings were rewritten.
+uint64_t ShortDateFormatGeneration();
 // The empty-date display text of a type, 8 or 10 characters by CenturyOn.
 std::string DateTemplate(int type);
 

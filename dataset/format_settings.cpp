@@ -1,0 +1,197 @@
+#include "dataset/format_settings.h"
+
+#include "engine/support/engine_state.h"
+#include "engine/support/timedate.h"
+
+#include <langinfo.h>
+#include <locale.h>
+
+#include <cstdint>
+#include <vector>
+
+#include "engine/support/ovcommon.h"
+#include "engine/support/platform.h"
+
+namespace ov {
+
+namespace {
+
+// POSIX precedence: LC_ALL wins, then the category, then LANG.
+std::string LocaleNameFor(const char* category) {
+  for (const char* name : {"LC_ALL", category, "LANG"}) {
+    std::string value = CurrentEnv()->GetEnvVar(name);
+    if (!value.empty()) return value;
+  }
+  return "C";
+}
+
+// Reads one item of a locale without touching the process's own locale.
+std::string LocaleItem(const std::string& name, int mask, nl_item item) {
+  // An empty name would make the C library read the real environment.
+  const std::string use = name.empty() ? "C" : name;
+  locale_t loc = newlocale(mask, use.c_str(), static_cast<locale_t>(nullptr));
+  if (loc == static_cast<locale_t>(nullptr)) return std::string();
+  std::string value = nl_langinfo_l(item, loc);
+  freelocale(loc);
+  return value;
+}
+
+bool IsFlagOrModifier(char c) { return c == '-' || c == '_' || c == '0' || c == '^' || c == '#' || c == 'E' || c == 'O'; }
+
+// Format letters for one C library conversion; "" drops it.
+std::string LettersFor(char conversion, bool unpadded) {
+  switch (conversion) {
+    case 'd': return unpadded ? "d" : "dd";
+    case 'e': return "d";
+    case 'm': case 'b': case 'B': case 'h': return unpadded ? "M" : "MM";
+    case 'y': return "yy";
+    case 'Y': case 'G': return "yyyy";
+    case 'D': return "MM/dd/yy";
+    case 'F': return "yyyy-MM-dd";
+    default: return std::string();
+  }
+}
+
+char Lower(char c) { return (c >= 'A' && c <= 'Z') ? static_cast<char>(c - 'A' + 'a') : c; }
+bool IsDateLetter(char c) { return Lower(c) == 'd' || Lower(c) == 'm' || Lower(c) == 'y'; }
+
+std::string Digits(int value, int width) {
+  std::string s = std::to_string(value);
+  return s.size() < static_cast<size_t>(width) ? std::string(static_cast<size_t>(width) - s.size(), '0') + s : s;
+}
+
+// "DMY", "MDY" or "YMD": the order in which a format names the parts.
+std::string PartOrder(const std::string& format) {
+  std::string order;
+  for (char c : format) {
+    const char part = Lower(c) == 'd' ? 'D' : Lower(c) == 'm' ? 'M' : Lower(c) == 'y' ? 'Y' : 0;
+    if (part != 0 && order.find(part) == std::string::npos) order += part;
+  }
+  return order == "DMY" || order == "YMD" ? order : "MDY";
+}
+
+[[noreturn]] void NotADate(const std::string& text) { throw EConvertError("'" + text + "' is not a valid date"); }
+
+// Splits at the separator; every piece must be 1 to 4 digits.
+std::vector<std::string> NumberPieces(const std::string& text, char sep) {
+  std::vector<std::string> pieces;
+  size_t start = 0;
+  for (size_t end; (end = text.find(sep, start)) != std::string::npos; start = end + 1) {
+    pieces.push_back(TrimText(text.substr(start, end - start)));
+  }
+  pieces.push_back(TrimText(text.substr(start)));
+  if (pieces.size() < 2 || pieces.size() > 3) NotADate(text);
+  for (const std::string& p : pieces) {
+    if (p.empty() || p.size() > 4) NotADate(text);
+    for (char c : p) {
+      if (c < '0' || c > '9') NotADate(text);
+    }
+  }
+  return pieces;
+}
+
+// A year of 1 or 2 digits is placed within 50 years of the current one.
+int WindowedYear(int yy) {
+  const int pivot = CurrentEnv()->Today().year - 50;
+  int year = (pivot / 100) * 100 + yy;
+  if (year < pivot) year += 100;
+  return year;
+}
+
+}  // namespace
+
+TFormatSettings& FormatSettings() {
+  static TFormatSettings settings =
+      LocaleFormatSettings(LocaleNameFor("LC_TIME"), LocaleNameFor("LC_NUMERIC"));
+  // The engine's SetDateType writes the framework's date format: adopt it.
+  static uint64_t seen = ShortDateFormatGeneration();
+  if (seen != ShortDateFormatGeneration()) {
+    seen = ShortDateFormatGeneration();
+    settings.ShortDateFormat = Engine().dates.ShortDateFormat;
+    settings.DateSeparator = Engine().dates.DateSeparator;
+  }
+  return settings;
+}
+
+void LoadFormatSettings() {
+  FormatSettings() = LocaleFormatSettings(LocaleNameFor("LC_TIME"), LocaleNameFor("LC_NUMERIC"));
+}
+
+TFormatSettings LocaleFormatSettings(const std::string& time_locale, const std::string& numeric_locale) {
+  TFormatSettings s;
+  std::string d_fmt = LocaleItem(time_locale, LC_TIME_MASK, D_FMT);
+  if (d_fmt.empty()) d_fmt = LocaleItem("C", LC_TIME_MASK, D_FMT);
+  const std::string format = FrameworkDateFormat(d_fmt);
+  if (!format.empty()) s.ShortDateFormat = format;
+  s.DateSeparator = DateSeparatorOf(s.ShortDateFormat);
+  const std::string radix = LocaleItem(numeric_locale, LC_NUMERIC_MASK, RADIXCHAR);
+  // A radix outside ASCII (a multi-byte character) cannot be one char.
+  if (radix.size() == 1 && static_cast<unsigned char>(radix[0]) < 0x80) s.DecimalSeparator = radix[0];
+  return s;
+}
+
+std::string FrameworkDateFormat(const std::string& d_fmt) {
+  std::string out;
+  for (size_t i = 0; i < d_fmt.size(); ++i) {
+    if (d_fmt[i] != '%') {
+      out += d_fmt[i];
+      continue;
+    }
+    bool unpadded = false;
+    while (i + 1 < d_fmt.size() && IsFlagOrModifier(d_fmt[i + 1])) {
+      unpadded = unpadded || d_fmt[i + 1] == '-' || d_fmt[i + 1] == '_';
+      ++i;
+    }
+    if (++i >= d_fmt.size()) break;
+    out += d_fmt[i] == '%' ? std::string("%") : LettersFor(d_fmt[i], unpadded);
+  }
+  return out;
+}
+
+char DateSeparatorOf(const std::string& format) {
+  for (char c : format) {
+    if (!IsDateLetter(c)) return c;
+  }
+  return '/';
+}
+
+std::string FormatDateTime(const std::string& format, TDateTime value) {
+  int year = 0, month = 0, day = 0;
+  DecodeDate(value, year, month, day);
+  std::string out;
+  for (size_t i = 0; i < format.size();) {
+    const char c = Lower(format[i]);
+    if (!IsDateLetter(c)) {
+      out += format[i++];
+      continue;
+    }
+    size_t run = 1;
+    while (i + run < format.size() && Lower(format[i + run]) == c) ++run;
+    i += run;
+    if (c == 'y') {
+      out += run <= 2 ? Digits(year % 100, 2) : Digits(year, 4);
+    } else {
+      out += Digits(c == 'd' ? day : month, run == 1 ? 1 : 2);
+    }
+  }
+  return out;
+}
+
+TDateTime StrToDate(const std::string& text) {
+  const TFormatSettings& fs = FormatSettings();
+  const std::vector<std::string> pieces = NumberPieces(text, fs.DateSeparator);
+  std::string order = PartOrder(fs.ShortDateFormat);
+  if (pieces.size() == 2) order.erase(order.find('Y'), 1);
+  int year = CurrentEnv()->Today().year, month = 0, day = 0;
+  for (size_t k = 0; k < pieces.size(); ++k) {
+    const int v = std::stoi(pieces[k]);
+    if (order[k] == 'D') day = v;
+    if (order[k] == 'M') month = v;
+    if (order[k] == 'Y') year = pieces[k].size() <= 2 ? WindowedYear(v) : v;
+  }
+  TDateTime out = 0;
+  if (!TryEncodeDate(year, month, day, out)) NotADate(text);
+  return out;
+}
+
+}  // namespace ov

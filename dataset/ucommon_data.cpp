@@ -1,0 +1,231 @@
+// Conversions between the work area's typed record and the field data area
+// of a record buffer, and between a slot and the framework's native values.
+#include <algorithm>
+#include <charconv>
+#include <cmath>
+#include <cstring>
+
+#include "dataset/format_settings.h"
+#include "dataset/ucommon.h"
+#include "engine/support/engine_state.h"
+#include "engine/support/ovcommon.h"
+#include "engine/support/ovutils.h"
+#include "engine/support/real48.h"
+#include "engine/support/timedate.h"
+
+namespace ov {
+
+namespace {
+
+constexpr size_t kDateTextMax = 10;
+
+template <typename T>
+T Load(const uint8_t* p) {
+  T v;
+  std::memcpy(&v, p, sizeof v);
+  return v;
+}
+
+template <typename T>
+void Store(uint8_t* p, T v) {
+  std::memcpy(p, &v, sizeof v);
+}
+
+int32_t ClampToInt32(double v) {
+  if (std::isnan(v)) return 0;
+  if (v <= -2147483648.0) return INT32_MIN;
+  if (v >= 2147483647.0) return INT32_MAX;
+  return static_cast<int32_t>(v);
+}
+
+std::string Counted(const uint8_t* p, size_t max) {
+  return std::string(reinterpret_cast<const char*>(p + 1), std::min<size_t>(p[0], max));
+}
+
+void PutCounted(uint8_t* p, const std::string& text, size_t max) {
+  const size_t n = std::min(text.size(), max);
+  p[0] = static_cast<uint8_t>(n);
+  std::memcpy(p + 1, text.data(), n);
+  std::memset(p + 1 + n, ' ', max - n);
+}
+
+// The real passes through its text with the field's decimals, so the
+// framework sees the value the table shows, not the binary neighbour.
+double RealAsShown(const uint8_t* p, int decimals) {
+  char buf[640];
+  const double v = DecodeReal48(p);
+  auto res = std::to_chars(buf, buf + sizeof buf, v, std::chars_format::fixed, decimals);
+  if (res.ec != std::errc()) return v;
+  double out = 0;
+  std::from_chars(buf, res.ptr, out);
+  return out;
+}
+
+TDateTime DateTextToDateTime(const std::string& text) {
+  const double jd = DateToDayNumber(text);
+  return jd >= kNoDate ? 0.0 : jd - kJulianOfDateTimeZero;
+}
+
+// The date text a buffer's date-time stands for, checked by the engine;
+// "" when the check fails.
+std::string CheckedDateText(TDateTime value) {
+  if (!std::isfinite(value)) return std::string();
+  std::string text = value == 0 ? DateTemplate(Engine().dates.DateType)
+                                : RightTrim(FormatDateTime(FormatSettings().ShortDateFormat, value));
+  text = text.substr(0, kDateTextMax);
+  return ValidDate(text) ? text : std::string();
+}
+
+void FieldToBuffer(const TDTField& f, const FieldSlot& slot, const uint8_t* src, uint8_t* dst) {
+  switch (f.type) {
+    case 'C': std::memcpy(dst, src, slot.size); break;
+    case 'D': Store<double>(dst, DateTextToDateTime(Counted(src, kDateTextMax))); break;
+    case 'L': dst[0] = src[0]; dst[1] = 0; break;
+    case 'M': std::memcpy(dst, src, 4); break;
+    case 'N':
+    case 'F':
+      if (f.decimals > 0) {
+        Store<double>(dst, RealAsShown(src, f.decimals));
+      } else {
+        std::memcpy(dst, src, 4);
+      }
+      break;
+    default: break;
+  }
+}
+
+void FieldToRecord(const TDTField& f, const FieldSlot& slot, const uint8_t* src, uint8_t* dst) {
+  switch (f.type) {
+    case 'C':
+      std::memcpy(dst, src, slot.size);
+      dst[0] = std::min<uint8_t>(dst[0], static_cast<uint8_t>(slot.size - 1));
+      break;
+    case 'D': {
+      std::string text = CheckedDateText(Load<double>(src));
+      if (text.empty()) {
+        ShowMessageBox("        Invalid date       ", "", 0);
+        text = DateTemplate(Engine().dates.DateType);
+      }
+      PutCounted(dst, text, kDateTextMax);
+      break;
+    }
+    case 'L': dst[0] = src[0]; break;
+    case 'M': std::memcpy(dst, src, 4); break;
+    case 'N':
+    case 'F':
+      if (f.decimals > 0) {
+        EncodeReal48(Load<double>(src), dst);
+      } else {
+        std::memcpy(dst, src, 4);
+      }
+      break;
+    default: break;
+  }
+}
+
+void CopyOne(const TDbfFieldProps& props, const FieldDataLayout& layout, const uint8_t* buffer, int n) {
+  const FieldSlot* slot = layout.Slot(n);
+  uint8_t* dst = props.Address(n);
+  if (slot == nullptr || slot->size == 0 || dst == nullptr) return;
+  FieldToRecord(props.Fields()[static_cast<size_t>(n - 1)], *slot, buffer + slot->offset, dst);
+}
+
+bool IsDateKind(TFieldType kind) {
+  return kind == TFieldType::ftDate || kind == TFieldType::ftTime || kind == TFieldType::ftDateTime;
+}
+
+// Date-time -> the framework's native form of a date kind.
+void ToNative(TDateTime dt, TFieldType kind, uint8_t* dest, size_t dest_size) {
+  const double days = std::trunc(dt);
+  const double ms_of_day = std::round(std::fabs(dt - days) * kMsPerDay);
+  const double day_number = days + kDateDelta;
+  if (kind == TFieldType::ftDate && dest_size >= 4) Store<int32_t>(dest, ClampToInt32(day_number));
+  if (kind == TFieldType::ftTime && dest_size >= 4) Store<int32_t>(dest, ClampToInt32(ms_of_day));
+  if (kind == TFieldType::ftDateTime && dest_size >= 8) Store<double>(dest, day_number * kMsPerDay + ms_of_day);
+}
+
+// Native milliseconds -> date-time; what is no valid time stamp gives 0.
+TDateTime FromMilliseconds(double ms) {
+  if (!std::isfinite(ms) || ms < kMsPerDay || ms > 1e18) return 0;
+  const double days = std::floor(ms / kMsPerDay) - kDateDelta;
+  const double fraction = (ms - std::floor(ms / kMsPerDay) * kMsPerDay) / kMsPerDay;
+  return days < 0 ? days - fraction : days + fraction;
+}
+
+TDateTime FromNative(const uint8_t* value, size_t size, TFieldType kind) {
+  if (kind == TFieldType::ftDate && size >= 4) return Load<int32_t>(value) - static_cast<double>(kDateDelta);
+  if (kind == TFieldType::ftTime && size >= 4) return Load<int32_t>(value) / kMsPerDay;
+  if (kind == TFieldType::ftDateTime && size >= 8) return FromMilliseconds(Load<double>(value));
+  return 0;
+}
+
+}  // namespace
+
+void CopyRecordToBuffer(const TDbfFieldProps& props, const FieldDataLayout& layout, uint8_t* buffer) {
+  const uint8_t* mark = props.Address(0);
+  if (mark == nullptr) return;
+  buffer[0] = mark[0];
+  for (int n = 1; n <= props.Count(); ++n) {
+    const FieldSlot* slot = layout.Slot(n);
+    if (slot == nullptr || slot->size == 0) continue;
+    FieldToBuffer(props.Fields()[static_cast<size_t>(n - 1)], *slot, props.Address(n), buffer + slot->offset);
+  }
+}
+
+void CopyMarkToRecord(const TDbfFieldProps& props, const uint8_t* buffer) {
+  if (uint8_t* mark = props.Address(0)) mark[0] = buffer[0];
+}
+
+void CopyBufferToRecord(const TDbfFieldProps& props, const FieldDataLayout& layout, const uint8_t* buffer) {
+  CopyMarkToRecord(props, buffer);
+  for (int n = 1; n <= props.Count(); ++n) CopyOne(props, layout, buffer, n);
+}
+
+void CopyFieldToRecord(const TDbfFieldProps& props, const FieldDataLayout& layout, const uint8_t* buffer, int n) {
+  CopyMarkToRecord(props, buffer);
+  CopyOne(props, layout, buffer, n);
+}
+
+bool GetFieldValue(const uint8_t* slot, const FieldSlot& info, TFieldType kind, void* dest, size_t dest_size) {
+  auto* out = static_cast<uint8_t*>(dest);
+  std::memset(out, 0, dest_size);
+  if (IsDateKind(kind)) {
+    const TDateTime dt = info.size >= 8 ? Load<double>(slot) : 0.0;
+    if (dt == 0 || !std::isfinite(dt)) return false;
+    ToNative(dt, kind, out, dest_size);
+    return true;
+  }
+  if (kind == TFieldType::ftString) {
+    const std::string text = RightTrim(Counted(slot, info.size > 0 ? info.size - 1u : 0u));
+    if (dest_size > 0) std::memcpy(out, text.data(), std::min(text.size(), dest_size - 1));
+    return true;
+  }
+  std::memcpy(out, slot, std::min<size_t>(info.size, dest_size));
+  return true;
+}
+
+void PutFieldValue(uint8_t* slot, const FieldSlot& info, TFieldType kind, const void* value, size_t value_size) {
+  const auto* in = static_cast<const uint8_t*>(value);
+  if (in == nullptr) {
+    std::memset(slot, 0, info.size);
+  } else if (IsDateKind(kind)) {
+    if (info.size >= 8) Store<double>(slot, FromNative(in, value_size, kind));
+  } else if (kind == TFieldType::ftString) {
+    const size_t max = info.size > 0 ? info.size - 1u : 0u;
+    const char* text = static_cast<const char*>(value);
+    PutCounted(slot, std::string(text, strnlen(text, std::min(value_size, max))), max);
+  } else {
+    std::memset(slot, 0, info.size);
+    std::memcpy(slot, in, std::min<size_t>(value_size, info.size));
+  }
+}
+
+void SetFieldValue(const TDbfFieldProps& props, const FieldDataLayout& layout, uint8_t* buffer, int n,
+                   TFieldType kind, const void* value, size_t value_size) {
+  const FieldSlot* slot = layout.Slot(n);
+  if (slot == nullptr || slot->size == 0) return;
+  PutFieldValue(buffer + slot->offset, *slot, kind, value, value_size);
+  CopyFieldToRecord(props, layout, buffer, n);
+}
+
+}  // namespace ov
