@@ -17,14 +17,17 @@
 #include <stdexcept>
 #include <string>
 
+#include "dataset/db_error.h"
 #include "dataset/field_type.h"
 
 namespace ov {
 
 // The framework's conversion error (bad date text and the like).
-class EConvertError : public std::runtime_error {
+// A text that is not a valid value; a dataset error like every other one
+// that leaves the dataset layer.
+class EConvertError : public EDatabaseError {
  public:
-  explicit EConvertError(const std::string& text) : std::runtime_error(text) {}
+  explicit EConvertError(const std::string& text) : EDatabaseError(text) {}
 };
 
 struct TFormatSettings {
