@@ -62,6 +62,12 @@ struct UiHooks {
       ShowMessageBox;
   // Ends the process after "Program halted."; tests replace it.
   std::function<void(int exit_status)> Terminate;
+  // Short-lived status windows: a one-line message and a progress bar
+  // (opened with a caption, stepped, closed). Empty: nothing is shown.
+  std::function<void(const std::string& text)> ShowStatus;
+  std::function<void(const std::string& caption)> ProgressOpen;
+  std::function<void()> ProgressStep;
+  std::function<void()> ProgressClose;
 };
 
 struct AreaTable;  // the work-area layer's table (engine/dbf/dbf4.h)
