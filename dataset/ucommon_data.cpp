@@ -7,6 +7,7 @@
 
 #include "dataset/format_settings.h"
 #include "dataset/ucommon.h"
+#include "engine/dbf/dbf4.h"
 #include "engine/support/engine_state.h"
 #include "engine/support/ovcommon.h"
 #include "engine/support/ovutils.h"
@@ -66,14 +67,42 @@ TDateTime DateTextToDateTime(const std::string& text) {
   return jd >= kNoDate ? 0.0 : jd - kJulianOfDateTimeZero;
 }
 
+// The framework's short date format with a four-digit year, so a date
+// handed to the engine keeps its century whatever the display shows.
+std::string FullYearFormat(std::string format) {
+  const size_t y = format.find_first_of("yY");
+  if (y == std::string::npos) return format;
+  size_t end = y;
+  while (end < format.size() && (format[end] == 'y' || format[end] == 'Y')) ++end;
+  return format.replace(y, end - y, "yyyy");
+}
+
 // The date text a buffer's date-time stands for, checked by the engine;
-// "" when the check fails.
+// "" when the check fails. The check runs with four-digit years so the
+// century survives into the record.
 std::string CheckedDateText(TDateTime value) {
   if (!std::isfinite(value)) return std::string();
-  std::string text = value == 0 ? DateTemplate(Engine().dates.DateType)
-                                : RightTrim(FormatDateTime(FormatSettings().ShortDateFormat, value));
+  if (value == 0) return DateTemplate(Engine().dates.DateType);
+  std::string text = RightTrim(FormatDateTime(FullYearFormat(FormatSettings().ShortDateFormat), value));
   text = text.substr(0, kDateTextMax);
-  return ValidDate(text) ? text : std::string();
+  DateSettings& d = Engine().dates;
+  const bool saved = d.CenturyOn;
+  d.CenturyOn = true;
+  const bool ok = ValidDate(text);
+  d.CenturyOn = saved;
+  return ok ? text : std::string();
+}
+
+// The stored date behind a typed date text of the current work area, when
+// that text is what the stored date displays as (an unchanged record):
+// the stored form carries the century the display may have dropped.
+const char* StoredDateFor(const TDbfFieldProps& props, int n, const std::string& text) {
+  const WorkArea* a = CurrentArea();
+  if (a == nullptr || a->typed == nullptr || a->typed != props.Address(0)) return nullptr;
+  const auto& fields = a->table.fields;
+  if (n < 1 || n > static_cast<int>(fields.size()) || fields[n - 1].type != 'D') return nullptr;
+  const char* raw = a->table.record.data() + fields[n - 1].offset;
+  return StoredDateToDisplay(std::string(raw, 8)) == text ? raw : nullptr;
 }
 
 void FieldToBuffer(const TDTField& f, const FieldSlot& slot, const uint8_t* src, uint8_t* dst) {
@@ -168,7 +197,16 @@ void CopyRecordToBuffer(const TDbfFieldProps& props, const FieldDataLayout& layo
   for (int n = 1; n <= props.Count(); ++n) {
     const FieldSlot* slot = layout.Slot(n);
     if (slot == nullptr || slot->size == 0) continue;
-    FieldToBuffer(props.Fields()[static_cast<size_t>(n - 1)], *slot, props.Address(n), buffer + slot->offset);
+    const TDTField& f = props.Fields()[static_cast<size_t>(n - 1)];
+    if (f.type == 'D') {
+      const std::string text = Counted(props.Address(n), kDateTextMax);
+      if (const char* raw = StoredDateFor(props, n, text)) {
+        const double jd = RecordToDayNumber(std::string(raw, 8));
+        Store<double>(buffer + slot->offset, jd >= kNoDate ? 0.0 : jd - kJulianOfDateTimeZero);
+        continue;
+      }
+    }
+    FieldToBuffer(f, *slot, props.Address(n), buffer + slot->offset);
   }
 }
 

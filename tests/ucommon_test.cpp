@@ -345,9 +345,21 @@ TEST_F(FieldDataTest, FrameworkValuesReachTheRecord) {
   EXPECT_EQ(GetFieldText(1), "a much lon");
   EXPECT_DOUBLE_EQ(GetFieldNumber(2), RoundToReal48(12.345));
   EXPECT_EQ(GetFieldNumber(3), 77);
-  EXPECT_EQ(GetFieldText(6), "12/31/99");
+  // The typed text carries the century until the record is written, so
+  // a date outside the two-digit window keeps it.
+  EXPECT_EQ(GetFieldText(6), "12/31/1999");
   Replace();
   EXPECT_NE(RawRecord().find("19991231"), std::string::npos);
+  EXPECT_EQ(GetFieldText(6), "12/31/99");  // read back in the display form
+  const int32_t old_day = static_cast<int32_t>(Date(1942, 11, 26)) + kDateDelta;
+  Set(6, TFieldType::ftDate, &old_day, sizeof old_day);
+  Replace();
+  EXPECT_NE(RawRecord().find("19421126"), std::string::npos);
+  std::fill(buffer_.begin(), buffer_.end(), 0);
+  Fetch();
+  int32_t back = 0;
+  EXPECT_TRUE(Get(6, TFieldType::ftDate, &back, sizeof back));  // not 2042
+  EXPECT_EQ(back, old_day);
   EXPECT_NE(RawRecord().find("12.35"), std::string::npos);
 }
 

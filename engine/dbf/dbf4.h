@@ -237,5 +237,8 @@ void SetFieldNumber(int n, double value);
 bool GetFieldLogical(int n);
 void SetFieldLogical(int n, bool value);
 bool GetDeletedFlag();
+// The typed (display) form of a stored YYYYMMDD date under the current
+// date settings, as Scatter writes it.
+std::string StoredDateToDisplay(const std::string& stored);
 
 }  // namespace ov

@@ -104,21 +104,41 @@ std::string NumberField(const std::string& text, int len) {
   return std::string(static_cast<size_t>(len) - text.size(), ' ') + text;
 }
 
-std::string StoredDateToText(const std::string& raw) {
+}  // namespace
+
+std::string StoredDateToDisplay(const std::string& raw) {
   const DateSettings& d = Engine().dates;
   if (TrimText(raw).empty()) return DateTemplate(d.DateType);
   std::string year = d.CenturyOn ? raw.substr(0, 4) : raw.substr(2, 2);
   return CanonicalToDate(raw.substr(4, 2) + "/" + raw.substr(6, 2) + "/" + year);
 }
 
+namespace {
+
 bool IsEmptyDateText(const std::string& s) {
   std::string t = TrimRightText(s);
   return t.empty() || t == "  /  /" || t == "  -  -" || t == "  .  ." || t == "    .  ." ;
 }
 
-// Date text to the stored YYYYMMDD form; invalid text stores as empty.
+// RAII: four-digit years while a date text is read, so a text that
+// carries its century keeps it.
+class FullYearText {
+ public:
+  FullYearText() : saved_(Engine().dates.CenturyOn) { Engine().dates.CenturyOn = true; }
+  ~FullYearText() { Engine().dates.CenturyOn = saved_; }
+  FullYearText(const FullYearText&) = delete;
+  FullYearText& operator=(const FullYearText&) = delete;
+
+ private:
+  bool saved_;
+};
+
+// Date text to the stored YYYYMMDD form; invalid text stores as empty. A
+// four-digit year is taken as written; a two-digit one goes through the
+// epoch window.
 std::string TextToStoredDate(const std::string& text) {
   if (IsEmptyDateText(text)) return std::string(8, ' ');
+  FullYearText full;
   std::string probe = text;
   if (!ValidDate(probe)) return std::string(8, ' ');
   std::string rec = DateToRecord(probe);
@@ -141,7 +161,7 @@ void ScatterField(const FieldEntry& f, const char* raw, uint8_t* t) {
   std::string text(raw, f.length);
   switch (f.type) {
     case 'C': WriteCounted(t, text, f.length); break;
-    case 'D': WriteCounted(t, StoredDateToText(text), 10); break;
+    case 'D': WriteCounted(t, StoredDateToDisplay(text), 10); break;
     case 'L': {
       char c = text.empty() ? ' ' : text[0];
       t[0] = (c == 'T' || c == 't' || c == 'Y' || c == 'y') ? 1 : 0;
@@ -169,7 +189,7 @@ void GatherField(const FieldEntry& f, const uint8_t* t, char* raw) {
       // the stored value, so a read-and-write never moves 1942 to 2042.
       std::string text = ReadCounted(t, 10);
       std::string stored(raw, f.length);
-      if (text == StoredDateToText(stored)) return;
+      if (text == StoredDateToDisplay(stored)) return;
       out = TextToStoredDate(text);
       break;
     }

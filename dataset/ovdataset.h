@@ -1,0 +1,211 @@
+// TOvDataSet: the table dataset over one engine work area.
+//
+// It implements the engine operations of TOvPrimDataset as short runs of
+// work-area commands on the area that belongs to the dataset. The work
+// area always stands on a real record (or its phantom), so the cursor's
+// two cracks are kept here:
+//
+//   OviSetToBegin   --> at beginning (before the first record)
+//   OviSetToEnd     --> at end (after the last record)
+//   move by number, bookmark or locate --> on a record (both clear)
+//   OviGetNextRecord from the last record --> at end (area stays on it)
+//   OviGetPriorRecord from the first record --> at beginning
+//
+// Live or not: a live dataset holds its table open while active. At design
+// time a dataset may be "not live": it opens the table only for a moment
+// (to read the structure, or a memo through DirectOpenClose) and answers
+// navigation with one blank record.
+//
+// Every operation that touches the engine first selects the dataset's work
+// area (SelectArea); with none it reports engine error 1103 "Database is not
+// open [<name>.<routine>]" through the engine's error state. Engine
+// exceptions leave the dataset as EDatabaseError with the engine's text.
+//
+// The field properties (TDbfFieldProps) live from an open to the next open:
+// a close keeps them, so the structure listing still answers.
+//
+// Single-threaded, process-wide state (the engine's work areas).
+#pragma once
+
+#include <cstdint>
+#include <memory>
+#include <optional>
+#include <string>
+#include <vector>
+
+#include "dataset/ovprimds.h"
+#include "dataset/tstrings.h"
+#include "dataset/ucommon.h"
+#include "engine/support/ovcommon.h"
+
+namespace ov {
+
+enum class TOvTableLanguage { tlOem, tlAnsi };
+
+class TOvDataSet : public TOvPrimDataset {
+ public:
+  TOvDataSet();
+  ~TOvDataSet() override;
+
+  // Only in edit, insert or set-key state; otherwise nothing happens.
+  void Post() override;
+  // Live unless at design time.
+  virtual bool IsLive() const { return !design_time_; }
+  bool DesignTime() const { return design_time_; }
+  // The work area number held; 0 while none.
+  int WorkArea() const { return work_area_; }
+  // One "name, T, length, decimals" line per field of the last open table.
+  void StructureListing(TStrings& strings, bool sorted) const;
+
+  // Memo text of the active record, through the engine's memo store.
+  std::string GetBlobText(TField* field) override;
+  // Stores the text at once as a new memo, which the record refers to from
+  // now on. The stored record and its memo stay as they are until the post
+  // writes the record; then the replaced memo is released. A cancelled or
+  // refused edit releases the new memo instead.
+  void SetBlobText(TField* field, const std::string& text) override;
+
+  // For a dataset that is not live: opens (true) or closes its table for a
+  // moment. Raises 1103 "DataSet must be active. <name>" when inactive.
+  void DirectOpenClose(bool open);
+  // Copies the whole active buffer into the work area's record, entering
+  // edit state first when needed.
+  void WriteBackRecord();
+  const TDbfFieldProps* FieldProps() const { return props_.get(); }
+
+  TDataSetNotifyEvent BeforeRestore, AfterRestore;
+
+ protected:
+  // ---- Properties (published by the component classes) ----
+  TStrings& DbfFields() { return dbf_fields_; }
+  const std::string& DbfFileName() const { return dbf_file_name_; }
+  // Trims the name and gives it the extension "DBF" when it has none (a
+  // name ending with "." stays as it is); reopens under the new name when
+  // the dataset was active, stays closed for an empty name.
+  void SetDbfFileName(const std::string& name);
+  bool HideDeletedRecs() const { return hide_deleted_recs_; }
+  // Takes effect at once on an open table.
+  void SetHideDeletedRecs(bool on);
+  bool ShowProgress() const { return show_progress_; }
+  void SetShowProgress(bool on) { show_progress_ = on; }
+  TOvTableLanguage TableLanguage() const { return table_language_; }
+  void SetTableLanguage(TOvTableLanguage language) { table_language_ = language; }
+  // Design time is fixed at construction in a form designer; here it is
+  // set once by the creator. It switches the engine to raising errors.
+  void SetDesignTime(bool on);
+
+  // ---- Parts the file component supplies ----
+  // Opens `file_name` in the current (selected) work area; true on success.
+  virtual bool OpenTableFile(const std::string& file_name) = 0;
+  // The lock-taking writes; each answers whether its command ran.
+  virtual bool s_AppendWithLock() = 0;
+  virtual bool s_DeleteWithLock() = 0;
+  virtual bool s_RestoreWithLock() = 0;
+  virtual bool s_ReplaceWithLock() = 0;
+
+  // ---- Services ----
+  // Selects the dataset's work area and sets the engine's AnsiTables
+  // switch; false (after reporting 1103) when there is none.
+  bool SelectArea(const std::string& routine);
+  bool s_IsEmptyDbf();
+  // GO n when 1 <= n <= RecCount, else to the end; status 0 either way.
+  uint16_t SafeGo(int32_t n);
+  // Rebuilds the window around the work area's record after it moved
+  // under the dataset (hide deleted, find, append from).
+  void ResyncAfterMove();
+  bool AtBeginning() const { return at_beginning_; }
+  bool AtEnd() const { return at_end_; }
+  const std::vector<uint16_t>& FieldOffsets() const { return field_offsets_; }
+  void DoBeforeRestore() { if (BeforeRestore) BeforeRestore(*this); }
+  void DoAfterRestore() { if (AfterRestore) AfterRestore(*this); }
+
+  // Runs engine work; an engine exception leaves as a dataset error.
+  template <typename F>
+  static auto EngineCall(F&& work) -> decltype(work()) {
+    try {
+      return work();
+    } catch (const EOrvelError& e) {
+      throw EDatabaseError(e.what());
+    }
+  }
+
+  // ---- Framework protocol ----
+  TGetResult GetRecord(TRecordBuffer buffer, TGetMode mode, bool do_check) override;
+  void InternalCancel() override;
+  void InternalInitFieldDefs() override;
+  TFieldClass GetFieldClass(TFieldType type) override;
+
+  // ---- Engine operations ----
+  std::string OviErrorText(uint16_t code) override;
+  bool OviIsEmpty() override;
+  uint16_t OviSetToBegin() override;
+  uint16_t OviSetToEnd() override;
+  uint16_t OviOpen() override;
+  uint16_t OviClose() override;
+  int32_t OviGetRecordCount() override;
+  uint16_t OviForceReread() override;
+  uint16_t OviAppendRecord(TRecordBuffer buffer) override;
+  uint16_t OviInsertRecord(TRecordBuffer buffer) override;
+  uint16_t OviDeleteRecord() override;
+  uint16_t OviInitRecord(TRecordBuffer buffer) override;
+  uint16_t OviPostRecord(TRecordBuffer buffer) override;
+  uint16_t OviGetRecordSize() override;
+  uint16_t OviGetRecord(TRecordBuffer buffer, int32_t& recno) override;
+  uint16_t OviGetNextRecord(TRecordBuffer buffer, int32_t& recno) override;
+  uint16_t OviGetPriorRecord(TRecordBuffer buffer, int32_t& recno) override;
+  uint16_t OviGetFieldData(TField* field, TRecordBuffer record, bool& is_null, void* value) override;
+  uint16_t OviSetFieldData(TField* field, TRecordBuffer record, const void* value) override;
+  uint16_t OviGoToRecord(int32_t recno) override;
+  bool OviLocateRecord(const std::string& key_fields, const std::vector<TVarValue>& key_values,
+                       TLocateOptions options, bool synchronise) override;
+  uint16_t OviBookmarkSize() override { return 4; }
+  uint16_t OviGotoBookmark(const uint8_t* bookmark) override;
+  uint16_t OviSetToBookmark(uint8_t* destination) override;
+  uint16_t OviCompareBookmarks(const uint8_t* b1, const uint8_t* b2, int& result) override;
+
+ private:
+  uint16_t OpenInArea();
+  // Selects the remembered area when it is free, else a free one.
+  void SelectOwnOrFreeArea();
+  void AfterOpenSteps();
+  // The work area stands on its phantom record past the end.
+  bool PastEnd();
+  const FieldDataLayout& Layout();
+  // Buffer <-> the work area's record (no-ops without field properties).
+  void CopyToRecord(const uint8_t* buffer);
+  void CopyFromRecord(uint8_t* buffer);
+  // The placeholder record of a dataset that is not live.
+  void FillBlankRecord(TRecordBuffer buffer);
+  uint16_t ReadCurrent(TRecordBuffer buffer, int32_t& recno);
+  std::string ReadMemo(int32_t block);
+  int32_t WriteMemo(const std::string& text, int32_t old_block);
+  void ReleaseMemo(int32_t block);
+  const FieldSlot* MemoSlot(TField* field);
+  // Ends the memo bookkeeping of an edit: after a written record the
+  // replaced memos go, otherwise the ones written meanwhile.
+  void SettleMemos(bool record_written);
+
+  uint8_t work_area_ = 0;
+  bool holds_table_ = false;  // the work area holds this dataset's table now
+  bool design_time_ = false;
+  bool at_beginning_ = false;
+  bool at_end_ = false;
+  std::vector<uint16_t> field_offsets_;
+  // Declared so that the field properties go first, then DbfFields.
+  TStrings dbf_fields_;
+  std::unique_ptr<TDbfFieldProps> props_;
+  std::optional<FieldDataLayout> layout_;  // empty: record data size not computed
+  std::string dbf_file_name_;
+  bool show_progress_ = true;
+  TOvTableLanguage table_language_ = TOvTableLanguage::tlOem;
+  bool hide_deleted_recs_ = false;
+  // Memos written during the current edit, per field.
+  struct PendingMemo {
+    int field_no = 0;
+    int32_t stored = 0;   // the record's memo when the edit began
+    int32_t written = 0;  // the memo written since
+  };
+  std::vector<PendingMemo> pending_memos_;
+};
+
+}  // namespace ov

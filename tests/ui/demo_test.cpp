@@ -1,0 +1,243 @@
+// The demo window driven for real (offscreen): its look, the listing, the
+// title width sequence, the notice, and that every restructuring keeps
+// every record, memo, number, date, logical and deleted flag.
+#include <gtest/gtest.h>
+#include <unistd.h>
+
+#include <QLabel>
+#include <QListWidget>
+#include <QPushButton>
+#include <algorithm>
+#include <filesystem>
+#include <string>
+#include <vector>
+
+#include "app/form1.h"
+#include "dataset/db_error.h"
+#include "dataset/ucommon.h"
+#include "dataset/uovfds.h"
+#include "engine/dbf/dbf4.h"
+#include "engine/engine.h"
+#include "engine/support/ovcommon.h"
+#include "tests/test_support.h"
+
+namespace ov {
+namespace {
+
+namespace fs = std::filesystem;
+
+struct Movie {
+  std::string title;
+  int year;
+  bool color;
+  int runtime;
+  std::string plot;
+  std::string premiere;  // YYYYMMDD or blanks
+  bool deleted;
+};
+
+const std::vector<std::string> kListing = {"title, C, 20, 0",  "year, N, 4, 0",   "color, L, 1, 0",
+                                           "runtime, N, 3, 0", "stars, C, 50, 0", "director, C, 20, 0",
+                                           "plot, M, 10, 0",   "premiere, D, 8, 0"};
+
+class DemoTest : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    old_dir_ = fs::current_path();
+    dir_ = fs::temp_directory_path() / ("ovdemo" + std::to_string(getpid()) + "_" +
+                                        ::testing::UnitTest::GetInstance()->current_test_info()->name());
+    fs::remove_all(dir_);
+    fs::create_directories(dir_);
+    fs::current_path(dir_);
+    StartEngine();
+    DatasetLocaleSetup();
+    Engine().ui.ShowMessageBox = [this](const std::string& text, const std::string& caption, unsigned) {
+      messages_.push_back(caption + "|" + text);
+    };
+    g_show_once = true;
+  }
+  void TearDown() override {
+    StopEngine();
+    fs::current_path(old_dir_);
+    fs::remove_all(dir_);
+  }
+
+  // Writes movie.DBF through the component's own table layer.
+  void WriteMovies(const std::vector<Movie>& movies) {
+    TOvDbf maker("Maker");
+    for (const std::string& l : kListing) maker.DbfFields().Add(l);
+    maker.SetDbfFileName("movie.DBF");
+    maker.SetExclusive(true);
+    maker.SetActive(true);
+    maker.SetActive(false);
+    USE("movie.DBF EXCLUSIVE");
+    Engine().dates.CenturyOn = true;  // the dates written carry their century
+    for (const Movie& m : movies) {
+      ClearRecord();
+      SetFieldText(1, m.title);
+      SetFieldNumber(2, m.year);
+      SetFieldLogical(3, m.color);
+      SetFieldNumber(4, m.runtime);
+      SetFieldText(8, m.premiere.empty() ? "" : m.premiere.substr(4, 2) + "/" + m.premiere.substr(6, 2) + "/" +
+                                                    m.premiere.substr(0, 4));
+      if (!m.plot.empty()) SetFieldNumber(7, Areas().memo.write_text(*CurrentArea(), m.plot, 0));
+      Append();
+      if (m.deleted) DeleteRec();
+    }
+    Engine().dates.CenturyOn = false;
+    CloseArea();
+  }
+
+  // Reads movie.DBF back and compares with what was written, titles cut
+  // or padded to `width`.
+  void ExpectMovies(const std::vector<Movie>& movies, int width) {
+    Select(kCallerAreas);
+    USE("movie.DBF");
+    ASSERT_NE(CurrentArea(), nullptr);
+    ASSERT_EQ(RecCount(), static_cast<int32_t>(movies.size()));
+    EXPECT_EQ(FieldLen(1), width);
+    for (size_t i = 0; i < movies.size(); ++i) {
+      const Movie& m = movies[i];
+      GO(static_cast<int32_t>(i + 1));
+      // The first table holds 20 characters; wider tables pad them.
+      std::string title = m.title.substr(0, std::min<size_t>(20, static_cast<size_t>(width)));
+      title.resize(static_cast<size_t>(width), ' ');
+      EXPECT_EQ(GetFieldText(1), title) << i;
+      EXPECT_EQ(GetFieldNumber(2), m.year) << i;
+      EXPECT_EQ(GetFieldLogical(3), m.color) << i;
+      EXPECT_EQ(GetFieldNumber(4), m.runtime) << i;
+      EXPECT_EQ(GetDeletedFlag(), m.deleted) << i;
+      const std::string stored(CurrentArea()->table.record.data() + CurrentArea()->table.fields[7].offset, 8);
+      EXPECT_EQ(stored, m.premiere.empty() ? std::string(8, ' ') : m.premiere) << i;
+      const int32_t block = static_cast<int32_t>(GetFieldNumber(7));
+      EXPECT_EQ(block == 0 ? std::string() : Areas().memo.read_text(*CurrentArea(), block), m.plot) << i;
+    }
+    CloseArea();
+    Select(1);
+  }
+
+  std::vector<std::string> Listing(int width) {
+    std::vector<std::string> l = kListing;
+    l[0] = "title, C, " + std::to_string(width) + ", 0";
+    return l;
+  }
+
+  fs::path old_dir_, dir_;
+  std::vector<std::string> messages_;
+};
+
+std::vector<Movie> SomeMovies() {
+  return {
+      {"Metropolis", 1927, false, 153, "A city of the future.\r\nWorkers below, thinkers above.", "19270110", false},
+      {"Casablanca", 1942, false, 102, "", "19421126", true},
+      {"A title that is far longer than thirty characters", 2001, true, 142, std::string(1500, 'x'), "", false},
+      {"", 0, false, 0, "", "", false},
+      {"Blade Runner", 1982, true, 117, "Replicants.", "19820625", false},
+  };
+}
+
+TEST_F(DemoTest, WindowLooksAsDesigned) {
+  TForm1 form;
+  EXPECT_EQ(form.windowTitle(), "Form1");
+  EXPECT_EQ(form.geometry(), QRect(200, 108, 544, 377));
+  EXPECT_EQ(form.font().pixelSize(), 11);
+  EXPECT_EQ(form.Label1->text(), "Current Database Structure");
+  EXPECT_EQ(form.Label1->pos(), QPoint(182, 116));
+  EXPECT_EQ(form.Button1->text(), "Change the Structure");
+  EXPECT_EQ(form.Button1->geometry(), QRect(134, 39, 201, 35));
+  EXPECT_EQ(form.ListBox1->geometry(), QRect(197, 137, 228, 148));
+  EXPECT_EQ(form.ListedLines(), kListing);
+  EXPECT_TRUE(fs::exists("movie.DBF"));
+  EXPECT_TRUE(fs::exists("movie.DBT"));
+}
+
+TEST_F(DemoTest, TitleWidthsCycleAndTheNoticeShowsOnce) {
+  TForm1 form;
+  form.Button1->click();
+  EXPECT_EQ(form.ListedLines(), Listing(20));
+  ASSERT_EQ(messages_.size(), 1u);
+  EXPECT_NE(messages_[0].find("Done reconfiguring the database.\rWatch how the TITLE field description "
+                              "changes with every single button click..."),
+            std::string::npos);
+  for (int click = 2; click <= 24; ++click) {
+    form.Button1->click();
+    ASSERT_EQ(form.ListedLines(), Listing(10 + 10 * click)) << click;
+  }
+  EXPECT_EQ(form.ListedLines()[0], "title, C, 250, 0");
+  form.Button1->click();  // the 25th
+  EXPECT_EQ(form.ListedLines()[0], "title, C, 20, 0");
+  EXPECT_EQ(messages_.size(), 1u);
+}
+
+TEST_F(DemoTest, EveryClickKeepsEveryRecord) {
+  const std::vector<Movie> movies = SomeMovies();
+  WriteMovies(movies);
+  fs::copy_file("movie.DBF", "movie.MDX");  // stands in for an index file
+  TForm1 form;
+  for (int width : {20, 30, 40}) {
+    form.Button1->click();
+    ASSERT_EQ(form.ListedLines()[0], "title, C, " + std::to_string(width) + ", 0");
+    form.OvDbf1->SetActive(false);
+    ExpectMovies(movies, width);
+    form.OvDbf1->SetActive(true);
+  }
+  EXPECT_TRUE(fs::exists("movie.~BF"));
+  EXPECT_TRUE(fs::exists("movie.~BT"));
+  EXPECT_FALSE(fs::exists("movie.MDX"));
+  EXPECT_TRUE(fs::exists("junk.dbf"));
+  EXPECT_TRUE(fs::exists("junk.DBT"));
+  EXPECT_FALSE(fs::exists("movie.~DX"));  // the stand-in was backed up at the first click only
+}
+
+TEST_F(DemoTest, IndexFileSurvivesAsBackup) {
+  TForm1 form;
+  form.OvDbf1->SetActive(false);
+  fs::copy_file("movie.DBF", "movie.MDX");
+  form.OvDbf1->SetActive(true);
+  form.Button1->click();
+  EXPECT_FALSE(fs::exists("movie.MDX"));
+  EXPECT_TRUE(fs::exists("movie.~DX"));
+}
+
+TEST_F(DemoTest, ATableThatIsNotATableRaisesTheEnginesText) {
+  test::WriteAll("movie.DBF", std::vector<uint8_t>(300, 0x5A));
+  try {
+    TForm1 form;
+    FAIL() << "the window opened a table that is not one";
+  } catch (const EDatabaseError& e) {
+    EXPECT_NE(std::string(e.what()).find("Not a dBASE data file"), std::string::npos) << e.what();
+  }
+}
+
+// The program itself: random bytes as movie.DBF end in "Program halted."
+// with the engine's text and the code as exit status, never a crash.
+TEST_F(DemoTest, TheProgramHaltsOnABadTable) {
+  const fs::path demo = fs::read_symlink("/proc/self/exe").parent_path().parent_path() / "app" / "movie-demo";
+  if (!fs::exists(demo)) GTEST_SKIP() << "movie-demo not built";
+  test::WriteAll("movie.DBF", std::vector<uint8_t>(300, 0x5A));
+  std::string out;
+  const int status = test::RunCommand("QT_QPA_PLATFORM=offscreen " + demo.string() + " --clicks 1 2>&1", &out);
+  EXPECT_EQ(status, 210) << out;
+  EXPECT_NE(out.find("Program halted."), std::string::npos) << out;
+  EXPECT_NE(out.find("Not a dBASE data file"), std::string::npos) << out;
+}
+
+// Unattended runs print the listing after start and after every click.
+TEST_F(DemoTest, TheProgramPrintsEveryListingAndSavesAScreenshot) {
+  const fs::path demo = fs::read_symlink("/proc/self/exe").parent_path().parent_path() / "app" / "movie-demo";
+  if (!fs::exists(demo)) GTEST_SKIP() << "movie-demo not built";
+  std::string out;
+  const int status =
+      test::RunCommand("QT_QPA_PLATFORM=offscreen " + demo.string() + " --clicks 2 --screenshot s.png 2>/dev/null", &out);
+  ASSERT_EQ(status, 0) << out;
+  std::string want;
+  for (int width : {20, 20, 30}) {
+    for (const std::string& line : Listing(width)) want += line + "\n";
+    want += "\n";
+  }
+  EXPECT_EQ(out, want);
+  EXPECT_GT(fs::file_size("s.png"), 1000u);
+}
+
+}  // namespace
+}  // namespace ov

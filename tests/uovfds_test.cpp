@@ -1,0 +1,512 @@
+// The table component: its properties, opening and creating the table, the
+// writes under locks with their events and warnings, appending from another
+// table, and changing HideDeletedRecs and Exclusive on an open component.
+#include "dataset/uovfds.h"
+
+#include <string>
+#include <vector>
+
+#include "dataset/format_settings.h"
+#include "dataset/ucommon.h"
+#include "dataset/warnings.h"
+#include "engine/dbf/dbf4.h"
+#include "tests/test_support.h"
+
+namespace ov {
+namespace {
+
+class Probe : public TOvDbf {
+ public:
+  using TOvDbf::TOvDbf;
+  using TOvFileDataSet::s_DeleteWithLock;
+  using TOvFileDataSet::s_RestoreWithLock;
+};
+
+const TStrings kFields = {"title, C, 20, 0", "year, N, 4, 0", "plot, M, 10, 0"};
+
+class OvDbfTest : public test::EngineTest {
+ protected:
+  void SetUp() override {
+    test::EngineTest::SetUp();
+    saved_format_ = FormatSettings();
+    FormatSettings() = TFormatSettings{"MM/dd/yy", '/', '.'};
+    DatasetLocaleSetup();
+    SetWarningHook([this](const std::string& text) { warnings_.push_back(text); });
+  }
+  void TearDown() override {
+    SetWarningHook(nullptr);
+    FormatSettings() = saved_format_;
+    test::EngineTest::TearDown();
+  }
+
+  // A table with the given titles (year = 2000 + position).
+  std::string MakeTable(const std::vector<std::string>& titles, const std::string& name = "movie.dbf") {
+    const std::string path = Path(name);
+    EXPECT_TRUE(CreateTableFromFields("t", path, &kFields));
+    Select(33);
+    USE(path + " EXCLUSIVE");
+    for (size_t i = 0; i < titles.size(); ++i) {
+      ClearRecord();
+      SetFieldText(1, titles[i]);
+      SetFieldNumber(2, 2001 + static_cast<double>(i));
+      Append();
+    }
+    CloseArea();
+    Select(1);
+    return path;
+  }
+  static std::string Title(TDataSet& ds) { return ds.FieldByName("title")->AsString(); }
+  static std::vector<std::string> Titles(TDataSet& ds) {
+    std::vector<std::string> out;
+    for (ds.First(); !ds.Eof(); ds.Next()) out.push_back(Title(ds));
+    return out;
+  }
+  // The stored title of record n, read through an area of its own.
+  std::string StoredTitle(const std::string& path, int32_t n) {
+    const int saved = SelectedArea();
+    Select(30);
+    USE(path + " ALIAS CHECKER");
+    GO(n);
+    const std::string text = TrimText(GetFieldText(1));
+    CloseArea();
+    Select(saved);
+    return text;
+  }
+  // Takes the record lock of record n in the component's work area.
+  static void HoldRecord(TOvDbf& holder, int32_t n) {
+    Select(holder.WorkArea());
+    GO(n);
+    ASSERT_TRUE(RLock());
+  }
+  static void Release(TOvDbf& holder) {
+    Select(holder.WorkArea());
+    Unlock();
+  }
+
+  TFormatSettings saved_format_;
+  std::vector<std::string> warnings_;
+};
+
+// ---- Properties ----
+
+TEST_F(OvDbfTest, PropertiesStartWithTheirDefaults) {
+  TOvDbf dbf;
+  EXPECT_EQ(dbf.Name(), "");
+  EXPECT_TRUE(dbf.DbfFields().Count() == 0 && dbf.IndexList().Count() == 0);
+  EXPECT_EQ(dbf.DbfFileName(), "");
+  EXPECT_FALSE(dbf.HideDeletedRecs());
+  EXPECT_TRUE(dbf.ShowProgress());
+  EXPECT_EQ(dbf.TableLanguage(), TOvTableLanguage::tlOem);
+  EXPECT_FALSE(dbf.ReadOnly());
+  EXPECT_FALSE(dbf.AutoFixRecCount());
+  EXPECT_EQ(dbf.CreateIndex(), TCreateIndexType::ciNotFound);
+  EXPECT_TRUE(dbf.CreateIfNotFound());
+  EXPECT_FALSE(dbf.Exclusive());
+  EXPECT_TRUE(dbf.AutoCalcFields());
+  EXPECT_EQ(dbf.WorkArea(), 0);
+  EXPECT_TRUE(dbf.IsLive());
+  try {
+    dbf.Open();
+    FAIL() << "opened without a file name";
+  } catch (const EDatabaseError& e) {
+    EXPECT_STREQ(e.what(), "Missing DbfFilename property");
+  }
+}
+
+TEST_F(OvDbfTest, FileNameGetsItsExtensionAndTrimmed) {
+  TOvDbf dbf;
+  dbf.SetDbfFileName("movie");
+  EXPECT_EQ(dbf.DbfFileName(), "movie.DBF");
+  dbf.SetDbfFileName("data.");
+  EXPECT_EQ(dbf.DbfFileName(), "data.");
+  dbf.SetDbfFileName(" x.dbf ");
+  EXPECT_EQ(dbf.DbfFileName(), "x.dbf");
+  dbf.SetDbfFileName("dir.v2/movie");
+  EXPECT_EQ(dbf.DbfFileName(), "dir.v2/movie.DBF");
+  dbf.SetDbfFileName("   ");
+  EXPECT_EQ(dbf.DbfFileName(), "");
+}
+
+TEST_F(OvDbfTest, NewFileNameReopensAndEmptyNameCloses) {
+  const std::string first = MakeTable({"One"}, "one.dbf");
+  const std::string second = MakeTable({"Two", "Three"}, "two.dbf");
+  TOvDbf dbf("OvDbf1");
+  dbf.SetDbfFileName(first);
+  dbf.Open();
+  dbf.SetDbfFileName(second.substr(0, second.size() - 4));
+  EXPECT_TRUE(dbf.Active());
+  EXPECT_EQ(dbf.RecordCount(), 2);
+  dbf.SetDbfFileName("");
+  EXPECT_FALSE(dbf.Active());
+}
+
+// ---- Opening ----
+
+TEST_F(OvDbfTest, ComponentNameBecomesTheAlias) {
+  const std::string path = MakeTable({"One"});
+  TOvDbf dbf(" OvDbf1 ");
+  dbf.SetDbfFileName(path);
+  dbf.Open();
+  Select(dbf.WorkArea());
+  EXPECT_EQ(Alias(), "OVDBF1");
+  EXPECT_FALSE(CurrentArea()->exclusive);
+  TOvDbf unnamed;
+  unnamed.SetDbfFileName(path);
+  unnamed.Open();
+  Select(unnamed.WorkArea());
+  EXPECT_EQ(Alias(), "MOVIE");
+  EXPECT_NE(unnamed.WorkArea(), dbf.WorkArea());
+}
+
+TEST_F(OvDbfTest, ExclusiveKeepsOthersOut) {
+  const std::string path = MakeTable({"One"});
+  TOvDbf owner("Owner");
+  owner.SetExclusive(true);
+  owner.SetDbfFileName(path);
+  owner.Open();
+  Select(owner.WorkArea());
+  EXPECT_TRUE(CurrentArea()->exclusive);
+  TOvDbf other("Other");
+  other.SetDbfFileName(path);
+  try {
+    other.Open();
+    FAIL() << "opened beside an exclusive user";
+  } catch (const EDatabaseError& e) {
+    EXPECT_NE(std::string(e.what()).find("Dataset error: File sharing violation"), std::string::npos) << e.what();
+  }
+  EXPECT_FALSE(other.Active());
+  EXPECT_EQ(other.WorkArea(), 0);
+  // The failed open left no table behind in any area.
+  int open_areas = 0;
+  for (int n = 1; n <= kCallerAreas; ++n) open_areas += Areas().slots[n] ? 1 : 0;
+  EXPECT_EQ(open_areas, 1);
+}
+
+TEST_F(OvDbfTest, ReadOnlyOpensForReadingAndRefusesEdits) {
+  const std::string path = MakeTable({"One"});
+  struct Case {
+    bool exclusive;
+    uint16_t mode;
+  };
+  for (const Case c : {Case{false, 64}, Case{true, 0}}) {
+    Probe dbf("Ro");
+    dbf.SetReadOnly(true);
+    dbf.SetExclusive(c.exclusive);
+    dbf.SetDbfFileName(path);
+    dbf.Open();
+    Select(dbf.WorkArea());
+    EXPECT_EQ(CurrentArea()->table.open_mode, c.mode);
+    EXPECT_EQ(AreaConfig().OpenModeOverride, 0xFFFF);
+    EXPECT_FALSE(dbf.CanModify());
+    EXPECT_THROW(dbf.Edit(), EDatabaseError);
+    EXPECT_FALSE(dbf.s_DeleteWithLock());
+    EXPECT_TRUE(warnings_.empty());
+  }
+  EXPECT_EQ(StoredTitle(path, 1), "One");
+}
+
+TEST_F(OvDbfTest, AutoFixRecCountRepairsForTheOpenOnly) {
+  const std::string path = MakeTable({"One", "Two", "Three"});
+  std::vector<uint8_t> bytes = test::ReadAll(path);
+  bytes[4] = 1;  // the header claims one record
+  test::WriteAll(path, bytes);
+  TOvDbf dbf("Fix");
+  dbf.SetExclusive(true);
+  dbf.SetAutoFixRecCount(true);
+  dbf.SetDbfFileName(path);
+  dbf.Open();
+  EXPECT_EQ(dbf.RecordCount(), 3);
+  EXPECT_FALSE(Engine().table.RepairRecCount);
+}
+
+TEST_F(OvDbfTest, MissingTableIsCreatedFromCorrectedDefinitions) {
+  TOvDbf dbf("OvDbf1");
+  dbf.DbfFields() = TStrings{"title, C, 20, 0", "amount, N, 25, 3", "dummy, X, 1, 0", "notes, B, 10, 0"};
+  dbf.SetDbfFileName(Path("fresh"));
+  dbf.Open();
+  ASSERT_EQ(warnings_.size(), 1u);
+  EXPECT_EQ(warnings_[0],
+            "Invalid field definition for OvDbf1: amount,N,25,3. Will use corrected definition: amount,N,20,3");
+  TStrings listing;
+  dbf.StructureListing(listing, false);
+  EXPECT_EQ(listing, (TStrings{"title, C, 20, 0", "amount, N, 20, 3", "notes, M, 10, 0"}));
+  EXPECT_TRUE(dbf.IsEmpty());
+}
+
+TEST_F(OvDbfTest, UncreatableTableWarnsAndTheOpenFails) {
+  TOvDbf dbf("OvDbf1");
+  dbf.DbfFields() = TStrings{"title, C, 20, 0", "a,C,10"};
+  dbf.SetDbfFileName(Path("broken"));
+  EXPECT_THROW(dbf.Open(), EDatabaseError);
+  ASSERT_EQ(warnings_.size(), 1u);
+  EXPECT_EQ(warnings_[0], "Could not create \"" + Path("broken.DBF") + "\"");
+  EXPECT_FALSE(dbf.Active());
+
+  warnings_.clear();
+  TOvDbf plain("Plain");
+  plain.SetCreateIfNotFound(false);
+  plain.DbfFields() = kFields;
+  plain.SetDbfFileName(Path("absent"));
+  try {
+    plain.Open();
+    FAIL() << "opened a missing table";
+  } catch (const EDatabaseError& e) {
+    EXPECT_EQ(std::string(e.what()).rfind("Dataset error: File not found", 0), 0u) << e.what();
+  }
+  EXPECT_TRUE(warnings_.empty());
+  EXPECT_FALSE(FileExistsResolved(Path("absent.DBF")));
+}
+
+// ---- Writes under locks ----
+
+TEST_F(OvDbfTest, RefusedPostLockWarnsOnceAndShowsTheStoredRecord) {
+  const std::string path = MakeTable({"One", "Two"});
+  TOvDbf holder("Holder");
+  holder.SetDbfFileName(path);
+  holder.Open();
+  TOvDbf dbf("Editor");
+  dbf.SetDbfFileName(path);
+  dbf.Open();
+  HoldRecord(holder, 1);
+  dbf.First();
+  dbf.Edit();
+  dbf.FieldByName("title")->SetAsString("Changed");
+  EXPECT_NO_THROW(dbf.Post());
+  EXPECT_EQ(warnings_, std::vector<std::string>{"Lock failed [Post]"});
+  EXPECT_EQ(dbf.State(), TDataSetState::dsBrowse);
+  EXPECT_EQ(Title(dbf), "One");
+  EXPECT_EQ(StoredTitle(path, 1), "One");
+  // Once the lock is free the same edit goes through.
+  Release(holder);
+  dbf.Edit();
+  dbf.FieldByName("title")->SetAsString("Changed");
+  dbf.Post();
+  EXPECT_EQ(StoredTitle(path, 1), "Changed");
+  EXPECT_EQ(warnings_.size(), 1u);
+}
+
+TEST_F(OvDbfTest, LockEventRetriesWhileAsked) {
+  const std::string path = MakeTable({"One", "Two"});
+  TOvDbf holder("Holder");
+  holder.SetDbfFileName(path);
+  holder.Open();
+  TOvDbf dbf("Editor");
+  dbf.SetDbfFileName(path);
+  dbf.Open();
+  HoldRecord(holder, 2);
+  int calls = 0;
+  TDataSet* sender = nullptr;
+  dbf.OnRLockFailedOnPost = [&](TDataSet& ds, bool& retry) {
+    sender = &ds;
+    if (++calls == 2) Release(holder);  // the second wait frees it
+    retry = true;
+  };
+  dbf.Last();
+  dbf.Edit();
+  dbf.FieldByName("year")->SetAsInteger(1999);
+  dbf.Post();
+  EXPECT_EQ(calls, 2);
+  EXPECT_EQ(sender, &dbf);
+  EXPECT_TRUE(warnings_.empty());
+  EXPECT_EQ(dbf.FieldByName("year")->AsInteger(), 1999);
+
+  // An event that does not ask again gives up quietly.
+  HoldRecord(holder, 2);
+  calls = 0;
+  dbf.OnRLockFailedOnPost = [&](TDataSet&, bool&) { ++calls; };
+  dbf.Edit();
+  dbf.FieldByName("year")->SetAsInteger(1);
+  dbf.Post();
+  EXPECT_EQ(calls, 1);
+  EXPECT_TRUE(warnings_.empty());
+  EXPECT_EQ(dbf.FieldByName("year")->AsInteger(), 1999);
+}
+
+TEST_F(OvDbfTest, RefusedAppendAndDeleteLocksLeaveTheTableAlone) {
+  const std::string path = MakeTable({"One", "Two"});
+  TOvDbf holder("Holder");
+  holder.SetDbfFileName(path);
+  holder.Open();
+  Probe dbf("Editor");
+  dbf.SetDbfFileName(path);
+  dbf.Open();
+  Select(holder.WorkArea());
+  ASSERT_TRUE(ALock());
+  dbf.Append();
+  dbf.FieldByName("title")->SetAsString("Three");
+  dbf.Post();
+  EXPECT_EQ(warnings_, std::vector<std::string>{"Lock failed [Insert]"});
+  EXPECT_EQ(dbf.RecordCount(), 2);
+  EXPECT_EQ(Title(dbf), "Two");  // a real record, not a blank one past the end
+  EXPECT_EQ(Titles(dbf), (std::vector<std::string>{"One", "Two"}));
+  Release(holder);
+
+  warnings_.clear();
+  HoldRecord(holder, 1);
+  dbf.First();
+  dbf.Delete();
+  EXPECT_EQ(warnings_, std::vector<std::string>{"Lock failed [Delete]"});
+  Select(dbf.WorkArea());
+  GO(1);
+  EXPECT_FALSE(GetDeletedFlag());
+  Release(holder);
+}
+
+TEST_F(OvDbfTest, RestoreRecallsUnderTheRecordLock) {
+  const std::string path = MakeTable({"One", "Two"});
+  TOvDbf holder("Holder");
+  holder.SetDbfFileName(path);
+  holder.Open();
+  Probe dbf("Editor");
+  dbf.SetDbfFileName(path);
+  dbf.Open();
+  dbf.First();
+  dbf.Delete();
+  Select(dbf.WorkArea());
+  ASSERT_TRUE(GetDeletedFlag());
+  HoldRecord(holder, 1);
+  EXPECT_FALSE(dbf.s_RestoreWithLock());
+  EXPECT_EQ(warnings_, std::vector<std::string>{"Lock failed [Restore]"});
+  Release(holder);
+  EXPECT_TRUE(dbf.s_RestoreWithLock());
+  Select(dbf.WorkArea());
+  EXPECT_FALSE(GetDeletedFlag());
+  EXPECT_TRUE(CurrentArea()->record_locks.empty());
+}
+
+TEST_F(OvDbfTest, DeleteWithHiddenRecordsStepsOffAndUnlocks) {
+  const std::string path = MakeTable({"One", "Two", "Three"});
+  TOvDbf dbf("Editor");
+  dbf.SetHideDeletedRecs(true);
+  dbf.SetDbfFileName(path);
+  dbf.Open();
+  dbf.First();
+  dbf.Next();
+  dbf.Delete();
+  EXPECT_EQ(Title(dbf), "Three");
+  dbf.Delete();
+  EXPECT_EQ(Title(dbf), "One");
+  EXPECT_EQ(Titles(dbf), std::vector<std::string>{"One"});
+  Select(dbf.WorkArea());
+  EXPECT_TRUE(CurrentArea()->record_locks.empty());
+  EXPECT_EQ(CurrentArea()->lock_state, 0);
+}
+
+// ---- Changing properties on an open component ----
+
+TEST_F(OvDbfTest, HideDeletedRecsTakesEffectAtOnce) {
+  const std::string path = MakeTable({"One", "Two", "Three"});
+  TOvDbf dbf("Editor");
+  dbf.SetDbfFileName(path);
+  dbf.Open();
+  dbf.First();
+  dbf.Next();
+  dbf.Delete();  // visible still: deleted records are shown
+  EXPECT_EQ(Title(dbf), "Two");
+  int scrolls = 0;
+  dbf.AfterScroll = [&](TDataSet&) { ++scrolls; };
+  dbf.SetHideDeletedRecs(true);
+  EXPECT_EQ(scrolls, 1);
+  EXPECT_EQ(Title(dbf), "Three");
+  EXPECT_EQ(Titles(dbf), (std::vector<std::string>{"One", "Three"}));
+  dbf.SetHideDeletedRecs(false);
+  EXPECT_EQ(Titles(dbf), (std::vector<std::string>{"One", "Two", "Three"}));
+}
+
+TEST_F(OvDbfTest, HidingEveryRecordEmptiesTheWindowAndShowingBringsThemBack) {
+  const std::string path = MakeTable({"One", "Two"});
+  TOvDbf dbf("Editor");
+  dbf.SetDbfFileName(path);
+  dbf.Open();
+  dbf.First();
+  dbf.Delete();
+  dbf.Next();
+  dbf.Delete();
+  dbf.SetHideDeletedRecs(true);
+  EXPECT_TRUE(dbf.IsEmpty());
+  EXPECT_TRUE(dbf.Eof() && dbf.Bof());
+  dbf.SetHideDeletedRecs(false);
+  EXPECT_FALSE(dbf.IsEmpty());
+  EXPECT_EQ(Title(dbf), "One");
+  EXPECT_EQ(Titles(dbf), (std::vector<std::string>{"One", "Two"}));
+}
+
+TEST_F(OvDbfTest, ExclusiveChangeReopensTheTable) {
+  const std::string path = MakeTable({"One", "Two"});
+  TOvDbf dbf("Editor");
+  dbf.SetDbfFileName(path);
+  dbf.Open();
+  int opens = 0;
+  dbf.AfterOpen = [&](TDataSet&) { ++opens; };
+  dbf.SetExclusive(true);
+  EXPECT_EQ(opens, 1);
+  EXPECT_TRUE(dbf.Active());
+  Select(dbf.WorkArea());
+  EXPECT_TRUE(CurrentArea()->exclusive);
+  dbf.SetExclusive(true);
+  EXPECT_EQ(opens, 1);
+  dbf.SetExclusive(false);
+  Select(dbf.WorkArea());
+  EXPECT_FALSE(CurrentArea()->exclusive);
+  EXPECT_EQ(Titles(dbf), (std::vector<std::string>{"One", "Two"}));
+}
+
+// ---- Table language ----
+
+TEST_F(OvDbfTest, TableLanguageDecidesTheStoredCharacters) {
+  for (TOvTableLanguage language : {TOvTableLanguage::tlOem, TOvTableLanguage::tlAnsi}) {
+    const std::string path = MakeTable({}, language == TOvTableLanguage::tlOem ? "oem.dbf" : "ansi.dbf");
+    {
+      TOvDbf dbf("Lang");
+      dbf.SetTableLanguage(language);
+      dbf.SetDbfFileName(path);
+      dbf.Open();
+      dbf.Append();
+      dbf.FieldByName("title")->SetAsString("caf\xe9");
+      dbf.Post();
+      EXPECT_EQ(Title(dbf), "caf\xe9");
+    }
+    const std::vector<uint8_t> bytes = test::ReadAll(path);
+    const size_t header = bytes[8] | (bytes[9] << 8);
+    const uint8_t stored = bytes[header + 1 + 3];
+    EXPECT_EQ(stored, language == TOvTableLanguage::tlOem ? 0x82 : 0xE9);
+  }
+}
+
+// ---- Appending from another table ----
+
+TEST_F(OvDbfTest, AppendFromReturnsToTheActiveRecord) {
+  const std::string path = MakeTable({"One", "Two", "Three"});
+  const std::string source = Path("src.dbf");
+  TStrings other = {"year, N, 4, 0", "title, C, 10, 0", "extra, L, 1, 0"};
+  ASSERT_TRUE(CreateTableFromFields("t", source, &other));
+  Select(33);
+  USE(source + " EXCLUSIVE");
+  for (const char* t : {"Four", "Five"}) {
+    ClearRecord();
+    SetFieldText(2, t);
+    SetFieldNumber(1, 1950);
+    Append();
+  }
+  CloseArea();
+
+  TOvDbf dbf("Target");
+  dbf.SetDbfFileName(path);
+  dbf.Open();
+  dbf.First();
+  dbf.Next();
+  dbf.AppendFrom(source);
+  EXPECT_EQ(Title(dbf), "Two");
+  EXPECT_EQ(dbf.RecordCount(), 5);
+  EXPECT_EQ(Titles(dbf), (std::vector<std::string>{"One", "Two", "Three", "Four", "Five"}));
+  Select(dbf.WorkArea());
+  EXPECT_EQ(CurrentArea()->lock_state, 0);
+
+  dbf.First();
+  EXPECT_THROW(dbf.AppendFrom(Path("nothing.dbf")), EDatabaseError);
+  EXPECT_EQ(Title(dbf), "One");
+  EXPECT_EQ(dbf.RecordCount(), 5);
+}
+
+}  // namespace
+}  // namespace ov
