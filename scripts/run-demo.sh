@@ -1,13 +1,17 @@
 #!/usr/bin/env bash
-# Runs the main program in a fresh working folder under the build tree, so
-# a user's own files are never touched.
+# Runs the demo in a fresh working folder under the build tree, so a
+# user's own files are never touched. Without a display it runs offscreen,
+# presses the button once and saves a screenshot.
 set -euo pipefail
 build=${1:-build}
-work="$build/demo-run"
+root=$(pwd)
+work="$root/$build/demo-run"
 rm -rf "$work"
 mkdir -p "$work"
-root=$(pwd)
 cd "$work"
-"$root/$build/tools/dbfinfo" --create-demo movie.DBF
+"$root/$build/app/movie-demo" "${@:2}"
 echo
-echo "Table written to: $(pwd)/movie.DBF"
+echo "Table:      $work/movie.DBF"
+if [ -f "$work/movie.png" ]; then
+  echo "Screenshot: $work/movie.png"
+fi
