@@ -78,7 +78,9 @@ void TOvDataSet::SelectOwnOrFreeArea() {
 
 bool TOvDataSet::s_IsEmptyDbf() {
   if (!IsLive()) return false;  // no table is held to ask
-  return EngineCall([this] { return SelectArea("s_IsEmptyDbf") && dEOF() && dBOF(); });
+  // The beginning flag first: it is a plain flag, while the end test asks
+  // the file for its size, and field reads come here for every field.
+  return EngineCall([this] { return SelectArea("s_IsEmptyDbf") && dBOF() && dEOF(); });
 }
 
 bool TOvDataSet::PastEnd() {
