@@ -32,6 +32,8 @@ bench: setup
 	cmake -S . -B $(BENCH_BUILD) $(CMAKE_GEN) -DCMAKE_BUILD_TYPE=Release -DOV_BUILD_BENCH=ON -DOV_BUILD_TESTS=OFF
 	cmake --build $(BENCH_BUILD) -j $(JOBS)
 	$(BENCH_BUILD)/bench/ov_bench
+	if [ -x $(BENCH_BUILD)/bench/ov_expr_bench ]; then $(BENCH_BUILD)/bench/ov_expr_bench; fi
+	if [ -x $(BENCH_BUILD)/bench/ov_demo_bench ]; then $(BENCH_BUILD)/bench/ov_demo_bench; fi
 
 fuzz: setup
 	cmake -S . -B $(FUZZ_BUILD) $(CMAKE_GEN) -DCMAKE_BUILD_TYPE=RelWithDebInfo -DCMAKE_CXX_COMPILER=clang++ \

@@ -1,6 +1,7 @@
 #include "engine/engine.h"
 
 #include "engine/dbf/dbf4.h"
+#include "engine/expr/evaluate.h"
 #include "engine/memo/memo.h"
 #include "engine/support/engine_state.h"
 
@@ -9,6 +10,7 @@ namespace ov {
 void StartEngine() {
   EngineStartup();
   StartWorkAreas();
+  InstallExpressionHooks();
   InstallMemoHooks();
 }
 
