@@ -36,7 +36,10 @@ class FaultFile final : public File {
   }
   uint16_t Size(uint64_t& s) override { return inner_->Size(s); }
   uint16_t Truncate(uint64_t s) override { return inner_->Truncate(s); }
-  uint16_t Sync() override { return env_->fail_sync_ ? 29 : inner_->Sync(); }
+  uint16_t Sync() override {
+    ++env_->syncs_;
+    return env_->fail_sync_ ? 29 : inner_->Sync();
+  }
   uint16_t Lock(uint64_t o, uint64_t l) override { return env_->refuse_locks_ ? 33 : inner_->Lock(o, l); }
   uint16_t Unlock(uint64_t o, uint64_t l) override { return inner_->Unlock(o, l); }
   uint16_t Close() override { return inner_->Close(); }

@@ -37,6 +37,7 @@ class FaultEnv : public EnvWrapper {
   bool refuse_locks_ = false;
   bool fail_sync_ = false;
   uint16_t open_code_ = 0;
+  int syncs_ = 0;  // Sync calls that reached the files
 
   uint16_t Open(const std::string& p, uint16_t m, Disposition d, std::unique_ptr<File>& out) override;
   LocalDate Today() override;

@@ -220,4 +220,11 @@ void WriteBlockHeader(WorkArea& area, int32_t block, uint32_t length) {
   if (s.file->WriteAt(uint64_t(block) * s.block_size, h, 8) != 0) ReportError(29, MemoContext(area, ""));
 }
 
+void FlushMemoFile(WorkArea& area) {
+  MemoState* s = MemoStateOf(area);
+  if (s == nullptr || !s->file) return;
+  if (!AreaConfig().MultiUser || area.exclusive) return;
+  (void)s->file->Sync();
+}
+
 }  // namespace ov

@@ -95,6 +95,10 @@ bool CheckMemoField(const std::string& routine);
 uint64_t LockMemoPadAndSeekEOF(WorkArea& area, const std::string& context);
 // Records the file end (FoxPro, dBASE III) and releases the lock.
 void UpdateMemoHeader(WorkArea& area);
+// Pushes a finished memo write to the disk when other programs share the
+// memo file; a file held exclusively is left to the system's own writing,
+// as table records are.
+void FlushMemoFile(WorkArea& area);
 
 // Blocks the memo at `block` occupies; 0 when it has no FF FF header.
 int32_t ReadBlockHeader(WorkArea& area, int32_t block);

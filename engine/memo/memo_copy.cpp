@@ -174,7 +174,7 @@ int32_t CopyMemoBetween(WorkArea& to, WorkArea& from, int32_t block, bool same_n
     throw;
   }
   UpdateMemoHeader(to);
-  (void)d->file->Sync();
+  FlushMemoFile(to);
   if (!ok || Errors().DbfError != 0) return 0;
   return static_cast<int32_t>(t.dest_offset / d->block_size);
 }

@@ -203,7 +203,7 @@ void CloseMemoDescriptor(WorkArea& area) {
     // read back as whatever bytes it held before.
     WriteBlockHeader(area, s->desc.block, static_cast<uint32_t>(s->desc.written));
     UpdateMemoHeader(area);
-    (void)s->file->Sync();
+    FlushMemoFile(area);
   }
   s->desc = MemoDescriptor{};
 }

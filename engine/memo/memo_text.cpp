@@ -115,7 +115,7 @@ int32_t StorePlainDbase3(WorkArea& area, std::string bytes, const std::string& r
   bytes.append(kDbase3MemoEnd, sizeof kDbase3MemoEnd);
   const uint16_t code = s.file->WriteAt(end, bytes.data(), bytes.size());
   UpdateMemoHeader(area);
-  (void)s.file->Sync();
+  FlushMemoFile(area);
   if (code != 0) {
     ReportError(1005, ctx);
     return 0;
