@@ -180,6 +180,14 @@ uint64_t LockMemoPadAndSeekEOF(WorkArea& area, const std::string& context) {
 void UpdateMemoHeader(WorkArea& area) {
   MemoState& s = *MemoStateOf(area);
   uint64_t size = 0;
+  // A dBASE IV file ends on a block boundary, as other programs write it:
+  // some readers take the last block as whole and misread a short one. The
+  // padding is a courtesy: the file is sound without it, so a failure to
+  // write it is not an error.
+  if (IsDbase4Kind(s.kind) && s.file->Size(size) == 0 && size % s.block_size != 0) {
+    const std::vector<uint8_t> zeros(s.block_size - size % s.block_size, 0);
+    (void)s.file->WriteAt(size, zeros.data(), zeros.size());
+  }
   // dBASE IV keeps the head of its free chain at offset 0, maintained by
   // the allocator; the others record the end of the file there.
   if (!IsDbase4Kind(s.kind) && s.file->Size(size) == 0) {
