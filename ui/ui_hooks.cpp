@@ -19,8 +19,15 @@ namespace {
 
 QString FromAnsi(const std::string& s) { return QString::fromLatin1(s.data(), static_cast<int>(s.size())); }
 
+// A lone carriage return breaks the line in a message box; on a terminal
+// it would overwrite the line, so it becomes a line feed there.
 void ToStderr(const std::string& caption, const std::string& text) {
-  std::fprintf(stderr, "%s\n%s\n", caption.c_str(), text.c_str());
+  std::string shown;
+  for (size_t i = 0; i < text.size(); ++i) {
+    const bool lone_cr = text[i] == '\r' && (i + 1 == text.size() || text[i + 1] != '\n');
+    shown += lone_cr ? '\n' : text[i];
+  }
+  std::fprintf(stderr, "%s\n%s\n", caption.c_str(), shown.c_str());
   std::fflush(stderr);
 }
 
