@@ -16,6 +16,7 @@
 #include "dataset/db_error.h"
 #include "dataset/ucommon.h"
 #include "dataset/uovfds.h"
+#include "dataset/warnings.h"
 #include "engine/dbf/dbf4.h"
 #include "engine/engine.h"
 #include "engine/support/ovcommon.h"
@@ -231,6 +232,27 @@ TEST_F(DemoTest, ATableThatIsNotATableRaisesTheEnginesText) {
   } catch (const EDatabaseError& e) {
     EXPECT_NE(std::string(e.what()).find("Not a dBASE data file"), std::string::npos) << e.what();
   }
+}
+
+// A folder the program may not write to: the table cannot be created and
+// the open fails with the engine's text, not a crash. (Permissions do not
+// stop the root user the tests may run as, so the platform refuses.)
+TEST_F(DemoTest, AFolderThatRefusesWritesGivesTheEnginesError) {
+  test::FaultEnv env;
+  env.FailOpens(5);
+  SetEnv(&env);
+  std::vector<std::string> warnings;
+  WarningHook old = SetWarningHook([&](const std::string& w) { warnings.push_back(w); });
+  try {
+    TForm1 form;
+    ADD_FAILURE() << "the window opened a table it could not create";
+  } catch (const EDatabaseError& e) {
+    EXPECT_NE(std::string(e.what()).find("File access denied"), std::string::npos) << e.what();
+  }
+  SetWarningHook(old);
+  SetEnv(nullptr);
+  ASSERT_EQ(warnings.size(), 1u);
+  EXPECT_EQ(warnings[0], "Could not create \"movie.DBF\"");
 }
 
 // The program itself: random bytes as movie.DBF end in "Program halted."
