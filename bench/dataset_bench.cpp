@@ -21,6 +21,7 @@
 #include "dataset/ucommon.h"
 #include "dataset/uovfds.h"
 #include "engine/dbf/dbf4.h"
+#include "bench/bench_common.h"
 #include "engine/dbf/ovdbflow.h"
 #include "engine/engine.h"
 #include "engine/support/ovcommon.h"
@@ -30,18 +31,11 @@ namespace {
 
 constexpr int32_t kWalkRecords = 1'000'000;
 
-const FieldDef kMovieFields[] = {
-    {"title", 'C', 20, 0},    {"year", 'N', 4, 0},      {"color", 'L', 1, 0},
-    {"runtime", 'N', 3, 0},   {"stars", 'C', 50, 0},    {"director", 'C', 20, 0},
-    {"plot", 'M', 10, 0},     {"premiere", 'D', 8, 0},
-};
+using bench::kMovieFields;
 const char* const kFieldNames[] = {"title", "year", "color", "runtime", "stars", "director", "plot", "premiere"};
 
-using Clock = std::chrono::steady_clock;
-
-double SecondsSince(Clock::time_point start) {
-  return std::chrono::duration<double>(Clock::now() - start).count();
-}
+using bench::Clock;
+using bench::SecondsSince;
 
 // Puts `text` into the record at the field's place, blank-padded (numbers
 // right-aligned).

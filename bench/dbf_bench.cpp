@@ -16,6 +16,7 @@
 #include <string>
 #include <vector>
 
+#include "bench/bench_common.h"
 #include "engine/dbf/ovdbflow.h"
 #include "engine/support/ovcommon.h"
 
@@ -24,17 +25,10 @@ namespace {
 
 constexpr int32_t kRecords = 1'000'000;
 
-const FieldDef kFields[] = {
-    {"title", 'C', 20, 0},    {"year", 'N', 4, 0},      {"color", 'L', 1, 0},
-    {"runtime", 'N', 3, 0},   {"stars", 'C', 50, 0},    {"director", 'C', 20, 0},
-    {"plot", 'M', 10, 0},     {"premiere", 'D', 8, 0},
-};
+using bench::kMovieFields;
 
-using Clock = std::chrono::steady_clock;
-
-double SecondsSince(Clock::time_point start) {
-  return std::chrono::duration<double>(Clock::now() - start).count();
-}
+using bench::Clock;
+using bench::SecondsSince;
 
 std::string ScratchPath(const char* tag) {
   return "/tmp/ov_bench_" + std::to_string(getpid()) + "_" + tag + ".dbf";
@@ -74,7 +68,7 @@ bool Failed(benchmark::State& state) {
 // CreateDbf, open exclusively, append `count` records, close.
 bool BuildWithEngine(const std::string& path, int32_t count) {
   DbfFile dbf;
-  CreateDbf(dbf, path, kFields);
+  CreateDbf(dbf, path, kMovieFields);
   dbf.path = path;
   dbf.open_mode = fmode::kReadWrite | fmode::kDenyAll;
   OpenDbf(dbf);

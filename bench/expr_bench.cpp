@@ -19,6 +19,7 @@
 #include <string>
 #include <vector>
 
+#include "bench/bench_common.h"
 #include "engine/dbf/dbf4.h"
 #include "engine/engine.h"
 #include "engine/expr/evaluate.h"
@@ -32,10 +33,7 @@ namespace {
 constexpr int32_t kRecords = 1'000'000;
 constexpr int32_t kBatch = 8192;
 
-const FieldDef kFields[] = {
-    {"title", 'C', 20, 0},  {"year", 'N', 4, 0},  {"color", 'L', 1, 0},    {"runtime", 'N', 3, 0},
-    {"stars", 'C', 50, 0},  {"director", 'C', 20, 0}, {"plot", 'M', 10, 0}, {"premiere", 'D', 8, 0},
-};
+using bench::kMovieFields;
 
 // Offsets in the record (the deletion flag is byte 0).
 constexpr size_t kTitle = 1, kYear = 21, kPremiere = 1 + 20 + 4 + 1 + 3 + 50 + 20 + 10;
@@ -69,7 +67,7 @@ class DemoTable {
     AreaConfig().AnsiTables = true;
     AreaConfig().MultiUser = false;
     DbfFile dbf;
-    CreateDbf(dbf, path_, kFields);
+    CreateDbf(dbf, path_, kMovieFields);
     dbf.path = path_;
     OpenDbf(dbf);
     for (int32_t n = 1; n <= kRecords && Errors().DbfError == 0; ++n) {
