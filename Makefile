@@ -8,7 +8,7 @@ JOBS       ?= $(shell nproc)
 CMAKE_GEN  := -G Ninja
 WERROR     ?= ON
 
-.PHONY: setup build run test test-sanitize bench fuzz fuzz-smoke fuzz-memo-smoke clean
+.PHONY: setup build run test test-sanitize bench fuzz fuzz-smoke fuzz-memo-smoke fuzz-expr-smoke clean
 
 setup:
 	@bash scripts/setup.sh
@@ -48,6 +48,11 @@ fuzz-smoke: fuzz
 fuzz-memo-smoke: fuzz
 	python3 tools/make_memo_corpus.py $(FUZZ_BUILD)/memo-corpus
 	$(FUZZ_BUILD)/fuzz/fuzz_memo -artifact_prefix=$(FUZZ_BUILD)/ -max_total_time=60 -max_len=16384 $(FUZZ_BUILD)/memo-corpus
+
+fuzz-expr-smoke: fuzz
+	mkdir -p $(FUZZ_BUILD)/expr-corpus
+	grep -v '^#' tests/data/expr_cases.txt | cut -d'|' -f1 | awk 'NF{print > ("$(FUZZ_BUILD)/expr-corpus/seed" NR)}'
+	$(FUZZ_BUILD)/fuzz/fuzz_expr -artifact_prefix=$(FUZZ_BUILD)/ -max_total_time=60 -max_len=300 $(FUZZ_BUILD)/expr-corpus
 
 clean:
 	rm -rf $(BUILD) $(SAN_BUILD) $(BENCH_BUILD) $(FUZZ_BUILD)
