@@ -214,7 +214,8 @@ void ReportAndRaise(uint16_t code, const std::string& context) {
   if (!Errors().ImmediateErrors) throw EOrvelError(ErrorText());
 }
 
-Block AllocBlock(uint16_t size) { return Block(new uint8_t[size == 0 ? 1 : size]); }
+// Uninitialised, as the callers fill it.
+Block AllocBlock(uint16_t size) { return std::make_unique_for_overwrite<uint8_t[]>(size == 0 ? 1 : size); }
 
 void FreeBlock(Block& ref) {
   if (!ref) {
