@@ -39,16 +39,6 @@ int32_t ClampToInt32(double v) {
   return static_cast<int32_t>(v);
 }
 
-std::string Counted(const uint8_t* p, size_t max) {
-  return std::string(reinterpret_cast<const char*>(p + 1), std::min<size_t>(p[0], max));
-}
-
-void PutCounted(uint8_t* p, const std::string& text, size_t max) {
-  const size_t n = std::min(text.size(), max);
-  p[0] = static_cast<uint8_t>(n);
-  std::memcpy(p + 1, text.data(), n);
-  std::memset(p + 1 + n, ' ', max - n);
-}
 
 // The real passes through its text with the field's decimals, so the
 // framework sees the value the table shows, not the binary neighbour.
@@ -85,12 +75,8 @@ std::string CheckedDateText(TDateTime value) {
   if (value == 0) return DateTemplate(Engine().dates.DateType);
   std::string text = RightTrim(FormatDateTime(FullYearFormat(FormatSettings().ShortDateFormat), value));
   text = text.substr(0, kDateTextMax);
-  DateSettings& d = Engine().dates;
-  const bool saved = d.CenturyOn;
-  d.CenturyOn = true;
-  const bool ok = ValidDate(text);
-  d.CenturyOn = saved;
-  return ok ? text : std::string();
+  CenturyForced full;
+  return ValidDate(text) ? text : std::string();
 }
 
 // The stored date behind a typed date text of the current work area, when
@@ -108,7 +94,7 @@ const char* StoredDateFor(const TDbfFieldProps& props, int n, const std::string&
 void FieldToBuffer(const TDTField& f, const FieldSlot& slot, const uint8_t* src, uint8_t* dst) {
   switch (f.type) {
     case 'C': std::memcpy(dst, src, slot.size); break;
-    case 'D': Store<double>(dst, DateTextToDateTime(Counted(src, kDateTextMax))); break;
+    case 'D': Store<double>(dst, DateTextToDateTime(ReadCounted(src, kDateTextMax))); break;
     case 'L': dst[0] = src[0]; dst[1] = 0; break;
     case 'M': std::memcpy(dst, src, 4); break;
     case 'N':
@@ -135,7 +121,7 @@ void FieldToRecord(const TDTField& f, const FieldSlot& slot, const uint8_t* src,
         ShowMessageBox("        Invalid date       ", "", 0);
         text = DateTemplate(Engine().dates.DateType);
       }
-      PutCounted(dst, text, kDateTextMax);
+      WriteCounted(dst, text, kDateTextMax);
       break;
     }
     case 'L': dst[0] = src[0]; break;
@@ -199,7 +185,7 @@ void CopyRecordToBuffer(const TDbfFieldProps& props, const FieldDataLayout& layo
     if (slot == nullptr || slot->size == 0) continue;
     const TDTField& f = props.Fields()[static_cast<size_t>(n - 1)];
     if (f.type == 'D') {
-      const std::string text = Counted(props.Address(n), kDateTextMax);
+      const std::string text = ReadCounted(props.Address(n), kDateTextMax);
       if (const char* raw = StoredDateFor(props, n, text)) {
         const double jd = RecordToDayNumber(std::string(raw, 8));
         Store<double>(buffer + slot->offset, jd >= kNoDate ? 0.0 : jd - kJulianOfDateTimeZero);
@@ -234,7 +220,7 @@ bool GetFieldValue(const uint8_t* slot, const FieldSlot& info, TFieldType kind, 
     return true;
   }
   if (kind == TFieldType::ftString) {
-    const std::string text = RightTrim(Counted(slot, info.size > 0 ? info.size - 1u : 0u));
+    const std::string text = RightTrim(ReadCounted(slot, info.size > 0 ? info.size - 1u : 0u));
     if (dest_size > 0) std::memcpy(out, text.data(), std::min(text.size(), dest_size - 1));
     return true;
   }
@@ -251,7 +237,7 @@ void PutFieldValue(uint8_t* slot, const FieldSlot& info, TFieldType kind, const 
   } else if (kind == TFieldType::ftString) {
     const size_t max = info.size > 0 ? info.size - 1u : 0u;
     const char* text = static_cast<const char*>(value);
-    PutCounted(slot, std::string(text, strnlen(text, std::min(value_size, max))), max);
+    WriteCounted(slot, std::string(text, strnlen(text, std::min(value_size, max))), max);
   } else {
     std::memset(slot, 0, info.size);
     std::memcpy(slot, in, std::min<size_t>(value_size, info.size));

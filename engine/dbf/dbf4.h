@@ -230,6 +230,10 @@ void UnlockHeaderByte();
 uint32_t RecordLockOffset(const WorkArea& area, int32_t n);
 
 // ---- Typed value helpers for callers and tests ----
+// A length-prefixed text of the typed record (C and D slots): the length
+// byte, then up to `max` characters, blank-padded to `max` when written.
+std::string ReadCounted(const uint8_t* slot, size_t max);
+void WriteCounted(uint8_t* slot, const std::string& text, size_t max);
 std::string GetFieldText(int n);         // C and D: the string
 void SetFieldText(int n, const std::string& text);
 double GetFieldNumber(int n);            // N/F (real or integer), M block

@@ -9,6 +9,7 @@
 #include <cstdint>
 #include <cstring>
 #include <new>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -88,16 +89,6 @@ int32_t GetInt32(const uint8_t* p) {
 
 void PutInt32(uint8_t* p, int32_t v) { std::memcpy(p, &v, 4); }
 
-std::string GetCounted(const uint8_t* p, size_t max) {
-  return std::string(reinterpret_cast<const char*>(p + 1), std::min<size_t>(p[0], max));
-}
-
-void PutCounted(uint8_t* p, const std::string& s, size_t max) {
-  const size_t n = std::min(s.size(), max);
-  p[0] = static_cast<uint8_t>(n);
-  std::memcpy(p + 1, s.data(), n);
-  std::memset(p + 1 + n, ' ', max - n);
-}
 
 // The type letter with F counted as N.
 char Kind(const FieldEntry& f) { return f.type == 'F' ? 'N' : f.type; }
@@ -152,10 +143,10 @@ std::string ShortDateText(std::string text, size_t length) {
 void ToCharacter(const Slot& to, const Slot& from) {
   const size_t len = to.field.length;
   switch (Kind(from.field)) {
-    case 'C': PutCounted(to.at, GetCounted(from.at, from.field.length), len); break;
-    case 'N': PutCounted(to.at, NumberText(from, to.field.length), len); break;
-    case 'L': PutCounted(to.at, from.at[0] ? "T" : "F", len); break;
-    case 'D': PutCounted(to.at, ShortDateText(GetCounted(from.at, 10), len), len); break;
+    case 'C': WriteCounted(to.at, ReadCounted(from.at, from.field.length), len); break;
+    case 'N': WriteCounted(to.at, NumberText(from, to.field.length), len); break;
+    case 'L': WriteCounted(to.at, from.at[0] ? "T" : "F", len); break;
+    case 'D': WriteCounted(to.at, ShortDateText(ReadCounted(from.at, 10), len), len); break;
     default: break;
   }
 }
@@ -164,7 +155,7 @@ void ToNumber(const Slot& to, const Slot& from) {
   if (Kind(from.field) == 'N') {
     PutNumber(to.field, to.at, GetNumber(from.field, from.at));
   } else if (from.field.type == 'C') {
-    const std::string text = GetCounted(from.at, from.field.length);
+    const std::string text = ReadCounted(from.at, from.field.length);
     if (IsReal(to.field)) {
       EncodeReal48(TextToFloat(text), to.at);
     } else {
@@ -175,11 +166,11 @@ void ToNumber(const Slot& to, const Slot& from) {
 
 void ToDate(const Slot& to, const Slot& from) {
   if (from.field.type == 'D') {
-    PutCounted(to.at, GetCounted(from.at, 10), 10);
+    WriteCounted(to.at, ReadCounted(from.at, 10), 10);
   } else if (from.field.type == 'C') {
     // The field's padding is no part of the date.
-    std::string text = TrimRightText(GetCounted(from.at, from.field.length));
-    if (ValidDate(text)) PutCounted(to.at, text, 10);
+    std::string text = TrimRightText(ReadCounted(from.at, from.field.length));
+    if (ValidDate(text)) WriteCounted(to.at, text, 10);
   }
 }
 
@@ -197,7 +188,7 @@ void ToMemo(WorkArea& to_area, const Slot& to, WorkArea& from_area, const Slot& 
   if (from.field.type == 'M') {
     PutInt32(to.at, CopyOneMemo(to_area, from_area, GetInt32(from.at)));
   } else if (from.field.type == 'C' && memo.write_text) {
-    PutInt32(to.at, memo.write_text(to_area, GetCounted(from.at, from.field.length), 0));
+    PutInt32(to.at, memo.write_text(to_area, ReadCounted(from.at, from.field.length), 0));
   }
 }
 
@@ -390,11 +381,9 @@ int FindSource(std::string& source, int dest) {
 // their records in the caller's form again.
 class FullYears {
  public:
-  FullYears(int dest, int source) : dest_(dest), source_(source), saved_(Engine().dates.CenturyOn) {
-    Engine().dates.CenturyOn = true;
-  }
+  FullYears(int dest, int source) : dest_(dest), source_(source) {}
   ~FullYears() {
-    Engine().dates.CenturyOn = saved_;
+    forced_.reset();
     for (int n : {dest_, source_}) {
       if (WorkArea* a = AreaAt(n)) ScatterArea(*a);
     }
@@ -404,7 +393,7 @@ class FullYears {
 
  private:
   int dest_, source_;
-  bool saved_;
+  std::optional<CenturyForced> forced_{std::in_place};
 };
 
 }  // namespace

@@ -120,41 +120,17 @@ bool IsEmptyDateText(const std::string& s) {
   return t.empty() || t == "  /  /" || t == "  -  -" || t == "  .  ." || t == "    .  ." ;
 }
 
-// RAII: four-digit years while a date text is read, so a text that
-// carries its century keeps it.
-class FullYearText {
- public:
-  FullYearText() : saved_(Engine().dates.CenturyOn) { Engine().dates.CenturyOn = true; }
-  ~FullYearText() { Engine().dates.CenturyOn = saved_; }
-  FullYearText(const FullYearText&) = delete;
-  FullYearText& operator=(const FullYearText&) = delete;
-
- private:
-  bool saved_;
-};
 
 // Date text to the stored YYYYMMDD form; invalid text stores as empty. A
 // four-digit year is taken as written; a two-digit one goes through the
 // epoch window.
 std::string TextToStoredDate(const std::string& text) {
   if (IsEmptyDateText(text)) return std::string(8, ' ');
-  FullYearText full;
+  CenturyForced full;
   std::string probe = text;
   if (!ValidDate(probe)) return std::string(8, ' ');
   std::string rec = DateToRecord(probe);
   return rec.size() == 8 ? rec : std::string(8, ' ');
-}
-
-std::string ReadCounted(const uint8_t* p, size_t max) {
-  size_t n = std::min<size_t>(p[0], max);
-  return std::string(reinterpret_cast<const char*>(p + 1), n);
-}
-
-void WriteCounted(uint8_t* p, const std::string& s, size_t max) {
-  size_t n = std::min(s.size(), max);
-  p[0] = static_cast<uint8_t>(n);
-  std::memcpy(p + 1, s.data(), n);
-  std::memset(p + 1 + n, ' ', max - n);
 }
 
 void ScatterField(const FieldEntry& f, const char* raw, uint8_t* t) {
@@ -223,6 +199,18 @@ uint8_t* Slot(int n, const FieldEntry** field, const char* routine) {
 }
 
 }  // namespace
+
+std::string ReadCounted(const uint8_t* p, size_t max) {
+  size_t n = std::min<size_t>(p[0], max);
+  return std::string(reinterpret_cast<const char*>(p + 1), n);
+}
+
+void WriteCounted(uint8_t* p, const std::string& s, size_t max) {
+  size_t n = std::min(s.size(), max);
+  p[0] = static_cast<uint8_t>(n);
+  std::memcpy(p + 1, s.data(), n);
+  std::memset(p + 1 + n, ' ', max - n);
+}
 
 uint16_t TypedRecordSize(const DbfFile& table) {
   uint32_t size = 1;

@@ -150,17 +150,6 @@ int ValueOrZero(const std::string& s) {
   return ReadDigits(TrimText(s), value) ? value : 0;
 }
 
-// Forces 4-digit years for the life of the object.
-class CenturyForced {
- public:
-  CenturyForced() : saved_(Settings().CenturyOn) { Settings().CenturyOn = true; }
-  ~CenturyForced() { Settings().CenturyOn = saved_; }
-  CenturyForced(const CenturyForced&) = delete;
-  CenturyForced& operator=(const CenturyForced&) = delete;
-
- private:
-  bool saved_;
-};
 
 struct Parts {
   std::string first, second, third;
@@ -517,5 +506,8 @@ int64_t FloorMod(int64_t a, int64_t b) {
 }
 
 int64_t SecondsCounter() { return static_cast<int64_t>(CurrentEnv()->TickCountMs() / 1000); }
+
+CenturyForced::CenturyForced() : saved_(Settings().CenturyOn) { Settings().CenturyOn = true; }
+CenturyForced::~CenturyForced() { Settings().CenturyOn = saved_; }
 
 }  // namespace ov

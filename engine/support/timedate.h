@@ -44,6 +44,19 @@ inline constexpr double kLastDayNumber = 5373484;   // 31 December 9999
 // date format is left alone until `SetDateType`.
 void InitDateSettings();
 
+// Forces four-digit years for the life of the object, so date text that
+// carries its century keeps it; the previous setting comes back after.
+class CenturyForced {
+ public:
+  CenturyForced();
+  ~CenturyForced();
+  CenturyForced(const CenturyForced&) = delete;
+  CenturyForced& operator=(const CenturyForced&) = delete;
+
+ private:
+  bool saved_;
+};
+
 // Stores the type (values outside 0..8 become 0) and rewrites the
 // framework's short date format and date separator to match.
 void SetDateType(int type);
