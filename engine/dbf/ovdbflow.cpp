@@ -180,9 +180,15 @@ bool CheckRecordNumber(const DbfFile& dbf, int32_t n, const std::string& routine
   return false;
 }
 
-bool CheckOpen(const DbfFile& dbf, const std::string& context) {
+// The context of a record routine's report: built only when one is made,
+// as the routines run once per record.
+std::string FileContext(const DbfFile& dbf, const char* sep_and_routine) {
+  return "File: " + dbf.path + sep_and_routine;
+}
+
+bool CheckOpen(const DbfFile& dbf, const char* sep_and_routine) {
   if (dbf.is_open() && dbf.file) return true;
-  ReportError(103, context);
+  ReportError(103, FileContext(dbf, sep_and_routine));
   return false;
 }
 
@@ -284,7 +290,7 @@ void CreateDbf(DbfFile& dbf, const std::string& name, std::span<const FieldDef> 
 
 void GetDbfRecord(DbfFile& dbf, int32_t n) {
   Errors().DbfError = 0;
-  if (!CheckOpen(dbf, "File: " + dbf.path + "  [GetDbfRecord]")) return;
+  if (!CheckOpen(dbf, "  [GetDbfRecord]")) return;
   if (!CheckRecordNumber(dbf, n, "GetDbfRecord")) return;
   dbf.at_end = dbf.at_beginning = false;
   // Read into a spare buffer so a failed read keeps the current record.
@@ -294,7 +300,7 @@ void GetDbfRecord(DbfFile& dbf, int32_t n) {
   uint16_t code = dbf.file->ReadAt(dbf.RecordOffset(n), spare.data(), spare.size(), got);
   if (code == 0 && got < spare.size()) code = 213;
   if (code != 0) {
-    ReportError(code, "File: " + dbf.path + "  [GetDbfRecord]");
+    ReportError(code, FileContext(dbf, "  [GetDbfRecord]"));
     return;
   }
   dbf.record.swap(spare);
@@ -307,8 +313,8 @@ void GetDbfRecord(DbfFile& dbf, int32_t n) {
 
 void PutDbfRecord(DbfFile& dbf, int32_t n) {
   Errors().DbfError = 0;
-  const std::string context = "File: " + dbf.path + " [Replace/Append/PutDbfRecord]";
-  if (!CheckOpen(dbf, context)) return;
+  constexpr const char* kRoutine = " [Replace/Append/PutDbfRecord]";
+  if (!CheckOpen(dbf, kRoutine)) return;
   const bool append = n > dbf.record_count;
   const int32_t limit = dbf.layout == DbfLayout::kDbase2 ? 65535 : INT32_MAX;
   if (n < 1 || (append && dbf.record_count >= limit)) {
@@ -325,7 +331,7 @@ void PutDbfRecord(DbfFile& dbf, int32_t n) {
   if (dbf.write_filter) dbf.write_filter(out.data() + 1, out.size() - 1);
   uint16_t code = dbf.file->WriteAt(dbf.RecordOffset(n), out.data(), out.size());
   if (code != 0) {
-    ReportError(code, context);
+    ReportError(code, FileContext(dbf, kRoutine));
     return;
   }
   if (append) {
@@ -343,12 +349,12 @@ void AppendDbfRecord(DbfFile& dbf) { PutDbfRecord(dbf, dbf.record_count + 1); }
 
 void PutDeleteFlag(DbfFile& dbf, int32_t n) {
   Errors().DbfError = 0;
-  const std::string context = "File: " + dbf.path + " [DeleteRec/RecallRec]";
-  if (!CheckOpen(dbf, context)) return;
+  constexpr const char* kRoutine = " [DeleteRec/RecallRec]";
+  if (!CheckOpen(dbf, kRoutine)) return;
   if (!CheckRecordNumber(dbf, n, "DeleteRec/RecallRec")) return;
   uint16_t code = dbf.file->WriteAt(dbf.RecordOffset(n), dbf.record.data(), 1);
   if (code != 0) {
-    ReportError(code, context);
+    ReportError(code, FileContext(dbf, kRoutine));
     return;
   }
   if (dbf.state != DbfState::kAppended) dbf.state = DbfState::kChanged;
