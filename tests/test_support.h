@@ -31,6 +31,9 @@ class FaultEnv : public EnvWrapper {
   void RefuseLocks(bool on) { refuse_locks_ = on; }
   void FailOpens(uint16_t code) { open_code_ = code; }
   void FailSyncs(bool on) { fail_sync_ = on; }
+  // A counterfeit monotonic clock: sleeping returns at once and moves it
+  // on by the time asked for, so bounded waits run out without waiting.
+  void FakeClock(bool on) { fake_clock_ = on; }
 
   int writes_until_fail_ = 0;
   int reads_until_short_ = 0;
@@ -38,9 +41,15 @@ class FaultEnv : public EnvWrapper {
   bool fail_sync_ = false;
   uint16_t open_code_ = 0;
   int syncs_ = 0;  // Sync calls that reached the files
+  bool fake_clock_ = false;
+  uint64_t clock_ms_ = 0;  // the counterfeit clock
 
   uint16_t Open(const std::string& p, uint16_t m, Disposition d, std::unique_ptr<File>& out) override;
   LocalDate Today() override;
+  uint64_t TickCountMs() override { return fake_clock_ ? clock_ms_ : target()->TickCountMs(); }
+  void SleepMs(uint32_t ms) override {
+    if (fake_clock_) clock_ms_ += ms; else target()->SleepMs(ms);
+  }
 
  private:
   LocalDate today_{};
