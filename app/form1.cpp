@@ -6,9 +6,11 @@
 #include <QListWidget>
 #include <QPushButton>
 
+#include "app/file_set.h"
 #include "dataset/tstrings.h"
 #include "dataset/uovfds.h"
 #include "engine/support/ovcommon.h"
+#include "engine/support/ovutils.h"
 #include "engine/support/platform.h"
 
 namespace ov {
@@ -22,29 +24,16 @@ const char* const kMovieFields[] = {"title, C, 20, 0",   "year, N, 4, 0",     "c
                                     "plot, M, 10, 0",    "premiere, D, 10, 0"};
 
 // Deletes a file when it exists, whatever the letter case of its name.
-void DeleteIfExists(const std::string& name) {
+// False after reporting a file that stays: a stale scratch table must
+// never be filled a second time.
+bool DeleteIfExists(const std::string& name) {
   const std::string real = ResolveName(name);
-  if (CurrentEnv()->Exists(real)) (void)CurrentEnv()->Delete(real);
+  if (!CurrentEnv()->Exists(real)) return true;
+  EraseFiles(real);
+  return Errors().DbfError == 0;
 }
 
 }  // namespace
-
-void CopyFileSet(const std::string& source, const std::string& target) {
-  const char* const memo_index[] = {"DBT", "MDX"};
-  const char* const backups[] = {"~BF", "~BT", "~DX"};
-  for (int step = 0; step < 3; ++step) {
-    const std::string from = step == 0 ? source : ForceExt(source, memo_index[step - 1]);
-    std::string to;
-    if (target.empty()) {
-      to = ForceExt(source, backups[step]);
-    } else {
-      to = step == 0 ? target : ForceExt(target, memo_index[step - 1]);
-    }
-    DeleteIfExists(to);
-    const std::string real_from = ResolveName(from);
-    if (CurrentEnv()->Exists(real_from)) (void)CurrentEnv()->CopyFile(real_from, to);
-  }
-}
 
 TForm1::TForm1() : QWidget(nullptr) {
   setWindowTitle("Form1");
@@ -104,7 +93,9 @@ int TForm1::NextTitleWidth() {
 }
 
 std::string TForm1::BuildScratchTable(const std::string& current) {
-  for (const char* name : {"junk.dbf", "junk.dbt", "junk.mdx"}) DeleteIfExists(name);
+  for (const char* name : {"junk.dbf", "junk.dbt", "junk.mdx"}) {
+    if (!DeleteIfExists(name)) return std::string();
+  }
   TOvDbf scratch;
   TStrings& f = scratch.DbfFields();
   f.Clear();
@@ -125,9 +116,11 @@ std::string TForm1::BuildScratchTable(const std::string& current) {
 void TForm1::Button1Click() {
   const std::string current = OvDbf1->DbfFileName();
   OvDbf1->SetActive(false);
+  // Each step stops the click once a failure was reported, before the
+  // table's files are touched (or with them put back).
   const std::string scratch = BuildScratchTable(current);
-  CopyFileSet(current, "");
-  CopyFileSet(scratch, current);
+  if (scratch.empty() || Errors().Halted) return;
+  if (!CopyFileSet(current, "") || !CopyFileSet(scratch, current)) return;
   OvDbf1->SetActive(true);
   ListStructure();
   if (g_show_once) {

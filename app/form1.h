@@ -39,10 +39,6 @@ class TForm1 : public QWidget {
   int title_width_ = 0;
 };
 
-// Copies a table's file set (table, memo, index) onto `target`'s names, or
-// to the "~BF", "~BT", "~DX" backups when `target` is empty.
-void CopyFileSet(const std::string& source, const std::string& target);
-
 // The notice shown after the first restructuring only.
 extern bool g_show_once;
 

@@ -4,6 +4,7 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <array>
 #include <string>
 #include <vector>
@@ -126,23 +127,39 @@ TEST_F(LockTest, RecordLockOffsetUses32BitArithmetic) {
   EXPECT_EQ(RecordLockOffset(area, 40000001), static_cast<uint32_t>(1073741824u + 513u + 4000000000u));
 }
 
+constexpr uint16_t kReadOnlyShared = fmode::kRead | fmode::kDenyNone;
+
+// Opens the table in the current area, read-only when asked.
+void Open(const std::string& command, bool read_only) {
+  if (read_only) AreaConfig().OpenModeOverride = kReadOnlyShared;
+  USE(command);
+  AreaConfig().OpenModeOverride = 0xFFFF;
+}
+
+// Two work areas of one process hold separate descriptors, read-only
+// ones included.
 TEST_F(LockTest, TwoDescriptorsExcludeEachOther) {
   MakeTable(2);
-  USE(path());
-  GO(1);
-  ASSERT_TRUE(RLock());
-  Select(2);
-  USE(path() + " ALIAS OTHER");
-  GO(1);
-  EXPECT_FALSE(RLock());
-  EXPECT_EQ(Errors().DbfError, 0);  // a busy record is no error
-  GO(2);
-  EXPECT_TRUE(RLock());
-  Select(1);
-  CloseArea();  // releases record 1
-  Select(2);
-  GO(1);
-  EXPECT_TRUE(RLock());
+  for (const bool read_only : {false, true}) {
+    SCOPED_TRACE(read_only ? "read-only" : "read/write");
+    Select(1);
+    Open(path(), read_only);
+    GO(1);
+    ASSERT_TRUE(RLock());
+    Select(2);
+    Open(path() + " ALIAS OTHER", read_only);
+    GO(1);
+    EXPECT_FALSE(RLock());
+    EXPECT_EQ(Errors().DbfError, 0);  // a busy record is no error
+    GO(2);
+    EXPECT_TRUE(RLock());
+    Select(1);
+    CloseArea();  // releases record 1
+    Select(2);
+    GO(1);
+    EXPECT_TRUE(RLock());
+    CloseArea();
+  }
 }
 
 TEST_F(LockTest, ExclusiveUseAndSingleUserTakeNoOsLocks) {
@@ -161,37 +178,75 @@ TEST_F(LockTest, ExclusiveUseAndSingleUserTakeNoOsLocks) {
   UnlockHeaderByte();
 }
 
-TEST_F(LockTest, RetriesWaitThroughTheHook) {
+// A clock that moves only when the engine sleeps (never more than a second
+// at a time, as an interrupted sleep would) or when a wait hook moves it.
+class StepClock : public EnvWrapper {
+ public:
+  explicit StepClock(Env* target) : EnvWrapper(target) {}
+  uint64_t TickCountMs() override { return now; }
+  void SleepMs(uint32_t ms) override {
+    waits.push_back(ms);
+    now += std::min<uint32_t>(ms, 1000);
+  }
+  uint64_t now = 5000;
+  std::vector<uint32_t> waits;
+};
+
+// Retries wait LockRetryWait seconds by the clock, however early a sleep
+// or the host's hook comes back; a hook answering false ends the wait.
+TEST_F(LockTest, RetriesWaitOnTheClock) {
+  enum class Waiter { kSleep, kHook, kEndingHook };
+  struct Case {
+    Waiter waiter;
+    int wait_seconds;
+    std::vector<uint32_t> waits;  // of one failed RLock with 2 retries
+    uint64_t elapsed;
+  };
+  const Case cases[] = {
+      {Waiter::kSleep, 3, {3000, 2000, 1000, 3000, 2000, 1000}, 6000},
+      {Waiter::kHook, 3, {3000, 2000, 1000, 3000, 2000, 1000}, 6000},
+      {Waiter::kEndingHook, 3, {3000, 3000}, 0},
+      {Waiter::kHook, 0, {}, 0},
+  };
   MakeTable(1);
   USE(path());
   env_.RefuseLocks(true);
-  std::vector<uint32_t> waits;
+  StepClock clock(&env_);
+  SetEnv(&clock);
   AreaConfig().LockRetries = 2;
-  AreaConfig().LockRetryWait = 3;
-  AreaConfig().LockWaitHook = [&](uint32_t ms) {
-    waits.push_back(ms);
-    return true;
-  };
-  EXPECT_FALSE(RLock());
-  EXPECT_EQ(waits, (std::vector<uint32_t>{3000, 3000}));
+  for (const Case& c : cases) {
+    SCOPED_TRACE(static_cast<int>(c.waiter));
+    clock.waits.clear();
+    const uint64_t start = clock.now;
+    AreaConfig().LockRetryWait = c.wait_seconds;
+    AreaConfig().LockWaitHook = nullptr;
+    if (c.waiter != Waiter::kSleep) {
+      const bool go_on = c.waiter == Waiter::kHook;
+      AreaConfig().LockWaitHook = [&clock, go_on](uint32_t ms) {
+        clock.waits.push_back(ms);
+        if (go_on) clock.now += std::min<uint32_t>(ms, 1000);
+        return go_on;
+      };
+    }
+    EXPECT_FALSE(RLock());
+    EXPECT_EQ(clock.waits, c.waits);
+    EXPECT_EQ(clock.now - start, c.elapsed);
+  }
   EXPECT_FALSE(ALock());
-  EXPECT_EQ(waits.size(), 4u);
   EXPECT_TRUE(Held().empty());
   EXPECT_EQ(State(), 0);
+  SetEnv(&env_);
 }
 
 TEST_F(LockTest, RetryHookStartsOver) {
   MakeTable(1);
   USE(path());
   env_.RefuseLocks(true);
-  int waits = 0;
   int asked = 0;
   AreaConfig().LockRetries = 1;
-  AreaConfig().LockWaitHook = [&](uint32_t) { return ++waits > 0; };
   AreaConfig().LockRetryHook = [&] { return ++asked == 1; };
   EXPECT_FALSE(RLock());
   EXPECT_EQ(asked, 2);
-  EXPECT_EQ(waits, 2);
 
   // The host frees the record while it is asked: the next round succeeds.
   asked = 0;
@@ -205,36 +260,47 @@ TEST_F(LockTest, RetryHookStartsOver) {
 
 // A child process that opens the table itself, locks record 1 in one area
 // and the append region in another, and holds them until told to go.
-std::unique_ptr<test::ChildHolder> HoldLocks(const std::string& path) {
-  return std::make_unique<test::ChildHolder>([path] {
+std::unique_ptr<test::ChildHolder> HoldLocks(const std::string& path, bool read_only) {
+  return std::make_unique<test::ChildHolder>([path, read_only] {
     QuietErrors quiet;
     Select(1);
-    USE(path);
+    Open(path, read_only);
     GO(1);
     const bool record = RLock();
     Select(2);
-    USE(path + " ALIAS HOLDER");
+    Open(path + " ALIAS HOLDER", read_only);
     return record && ALock();
   });
 }
 
+// Every pairing of read-only and read/write opens: a read-only descriptor
+// cannot take a write lock, yet its locks must work and exclude as well.
 TEST_F(LockTest, LocksExcludeAnotherProcess) {
   MakeTable(2);
-  auto holder_ptr = HoldLocks(path());
-  test::ChildHolder& holder = *holder_ptr;
-  ASSERT_TRUE(holder.ready());
-  USE(path());
-  GO(1);
-  EXPECT_FALSE(RLock());
-  EXPECT_FALSE(ALock());
-  GO(2);
-  EXPECT_TRUE(RLock());
-  EXPECT_EQ(holder.Release(), 0);
+  for (const bool holder_read_only : {false, true}) {
+    for (const bool read_only : {false, true}) {
+      SCOPED_TRACE(std::string(holder_read_only ? "read-only" : "read/write") + " holder, " +
+                   (read_only ? "read-only" : "read/write") + " contender");
+      auto holder_ptr = HoldLocks(path(), holder_read_only);
+      test::ChildHolder& holder = *holder_ptr;
+      ASSERT_TRUE(holder.ready());
+      Open(path(), read_only);
+      GO(1);
+      EXPECT_FALSE(RLock());
+      EXPECT_FALSE(ALock());
+      GO(2);
+      EXPECT_TRUE(RLock());
+      EXPECT_EQ(holder.Release(), 0);
 
-  GO(1);
-  EXPECT_TRUE(RLock());
-  Unlock();
-  EXPECT_TRUE(ALock());
+      GO(1);
+      EXPECT_TRUE(RLock());
+      Unlock();
+      EXPECT_TRUE(ALock());
+      EXPECT_TRUE(LockHeaderByte());
+      UnlockHeaderByte();
+      CloseArea();
+    }
+  }
 }
 
 TEST_F(LockTest, CommandsNeedAnOpenTable) {

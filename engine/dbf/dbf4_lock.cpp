@@ -6,6 +6,8 @@
 // means. Unlock failures only set the error state.
 
 #include <algorithm>
+#include <cstdint>
+#include <functional>
 #include <new>
 #include <string>
 
@@ -35,17 +37,24 @@ uint16_t UnlockRegion(WorkArea& area, uint32_t offset, uint32_t len) {
   return area.table.file->Unlock(offset, len);
 }
 
-// Waits between two lock attempts; a host hook lets a window system keep
-// dispatching its messages meanwhile.
+// Waits LockRetryWait seconds by the clock between two lock attempts. A
+// host hook lets a window system dispatch its messages meanwhile; it, or a
+// sleep, may come back early, so the wait goes on until the clock says the
+// time is up, or until the hook answers false (the application is ending).
 void WaitBeforeRetry() {
-  const AreaSettings& cfg = AreaConfig();
-  const int seconds = std::clamp(cfg.LockRetryWait, 0, 4000000);
-  const uint32_t ms = static_cast<uint32_t>(seconds) * 1000u;
-  if (cfg.LockWaitHook) {
-    cfg.LockWaitHook(ms);  // false only ends the wait early
-    return;
+  const int seconds = std::clamp(AreaConfig().LockRetryWait, 0, 4000000);
+  Env* env = CurrentEnv();
+  const uint64_t deadline = env->TickCountMs() + static_cast<uint64_t>(seconds) * 1000u;
+  for (uint64_t now = env->TickCountMs(); now < deadline; now = env->TickCountMs()) {
+    const auto left = static_cast<uint32_t>(deadline - now);
+    // Copy: the hook may change the settings it lives in.
+    const std::function<bool(uint32_t)> hook = AreaConfig().LockWaitHook;
+    if (!hook) {
+      env->SleepMs(left);
+    } else if (!hook(left)) {
+      return;
+    }
   }
-  CurrentEnv()->SleepMs(ms);
 }
 
 // One round: the first attempt and LockRetries more.

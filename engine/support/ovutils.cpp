@@ -3,7 +3,9 @@
 #include <algorithm>
 #include <charconv>
 #include <cmath>
+#include <cstdio>
 #include <limits>
+#include <memory>
 #include <system_error>
 #include <vector>
 
@@ -263,6 +265,42 @@ bool FileExists(const std::string& name) {
   std::vector<std::string> names = CurrentEnv()->ListDir(parts.dir);
   return std::any_of(names.begin(), names.end(),
                      [&](const std::string& n) { return MatchesPattern(parts.name + parts.ext, n); });
+}
+
+uint16_t SiblingTempFile(const std::string& beside, std::string& name) {
+  Env* env = CurrentEnv();
+  const std::string dir = SplitName(beside).dir;
+  // Start where the clock says, so that two programs rarely probe the same
+  // names.
+  const uint64_t seed = env->TickCountMs();
+  for (uint32_t i = 0; i < 1000; ++i) {
+    char number[16];
+    std::snprintf(number, sizeof number, "%05X", static_cast<unsigned>((seed + i) & 0xFFFFF));
+    name = dir + "OVP" + number + ".TMP";
+    if (env->Exists(name)) continue;
+    std::unique_ptr<File> file;
+    const uint16_t code = env->Open(name, fmode::kReadWrite | fmode::kDenyNone, Disposition::kCreateNew, file);
+    if (code == 0) return file->Close();
+    if (!env->Exists(name)) {  // not a race lost to another program
+      name.clear();
+      return code;
+    }
+  }
+  name.clear();
+  return 5;
+}
+
+uint16_t CopyBeside(const std::string& from, const std::string& to, std::string& staged) {
+  staged.clear();
+  std::string name;
+  uint16_t code = SiblingTempFile(to, name);
+  if (code == 0) code = CurrentEnv()->CopyFile(from, name);
+  if (code == 0) {
+    staged = name;
+  } else if (!name.empty()) {
+    (void)CurrentEnv()->Delete(name);
+  }
+  return code;
 }
 
 uint32_t DiskFreeKB(const std::string& path) {

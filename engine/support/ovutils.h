@@ -3,7 +3,8 @@
 // temporary file names, erasing by wildcard, free space and path checks.
 //
 // Positions are 1-based, 0 meaning "not found". Only `UniqueFilename` and
-// `EraseFiles` report errors; the rest answer neutral values (0, "", false).
+// `EraseFiles` report errors; the file routines answer the platform's code,
+// the rest neutral values (0, "", false).
 //
 // Single-threaded, process-wide state: the number routines read the
 // `DecimalPoint` setting of the engine state.
@@ -50,6 +51,14 @@ std::string UniqueFilename();
 // Deletes one file, or every file matching a pattern with "*" and "?".
 void EraseFiles(const std::string& pattern);
 bool FileExists(const std::string& name);
+// Creates an empty file with a unique name ("OVP" prefix) in the folder of
+// `beside`, so that a rename onto `beside` never crosses file systems.
+// Reports nothing: answers the platform's code.
+[[nodiscard]] uint16_t SiblingTempFile(const std::string& beside, std::string& name);
+// Copies `from` to a new file beside `to` and names it in `staged`; `to`
+// itself is not touched, so a rename can later replace it whole. On failure
+// nothing is left behind. Reports nothing: answers the platform's code.
+[[nodiscard]] uint16_t CopyBeside(const std::string& from, const std::string& to, std::string& staged);
 // Free space in KiB of the file system holding path ("" = current folder);
 // 0xFFFFFFFF when it cannot be found out.
 uint32_t DiskFreeKB(const std::string& path);

@@ -5,7 +5,8 @@
 // a read lock there, every other sharing mode a write lock (a read lock when
 // the descriptor is read-only). OFD locks belong to the descriptor, so two
 // opens of one file in this process conflict exactly as two handles would,
-// and closing one descriptor never drops another's locks.
+// and closing one descriptor never drops another's locks. Byte-range locks
+// of a read-only descriptor are read locks that stand alone (SoleReadLock).
 #include <dirent.h>
 #include <fcntl.h>
 #include <sys/stat.h>
@@ -17,6 +18,7 @@
 #include <cstdlib>
 #include <cstring>
 #include <filesystem>
+#include <vector>
 
 #include "engine/support/platform.h"
 
@@ -37,9 +39,27 @@ uint16_t OfdLock(int fd, short type, uint64_t offset, uint64_t len) {
   return MapErrno(errno);
 }
 
+// A read-only descriptor cannot take a write lock. It takes a read lock,
+// which already keeps every write-lock holder out, and keeps it only when no
+// other descriptor holds any lock on the region: of two read-only openers
+// racing for one region the later one always sees the earlier and backs off,
+// so the region never has two holders. (Both may back off: a busy answer a
+// retry settles.)
+uint16_t SoleReadLock(int fd, uint64_t offset, uint64_t len) {
+  if (const uint16_t code = OfdLock(fd, F_RDLCK, offset, len); code != 0) return code;
+  struct flock probe {};
+  probe.l_type = F_WRLCK;
+  probe.l_whence = SEEK_SET;
+  probe.l_start = static_cast<off_t>(offset);
+  probe.l_len = static_cast<off_t>(len);
+  const uint16_t code = fcntl(fd, F_OFD_GETLK, &probe) != 0 ? MapErrno(errno) : (probe.l_type == F_UNLCK ? 0 : 33);
+  if (code != 0) (void)OfdLock(fd, F_UNLCK, offset, len);
+  return code;
+}
+
 class PosixFile final : public File {
  public:
-  explicit PosixFile(int fd) : fd_(fd) {}
+  PosixFile(int fd, bool writable) : fd_(fd), writable_(writable) {}
   ~PosixFile() override {
     if (fd_ >= 0) ::close(fd_);
   }
@@ -87,7 +107,9 @@ class PosixFile final : public File {
 
   uint16_t Sync() override { return fsync(fd_) == 0 ? 0 : MapErrno(errno); }
 
-  uint16_t Lock(uint64_t offset, uint64_t len) override { return OfdLock(fd_, F_WRLCK, offset, len); }
+  uint16_t Lock(uint64_t offset, uint64_t len) override {
+    return writable_ ? OfdLock(fd_, F_WRLCK, offset, len) : SoleReadLock(fd_, offset, len);
+  }
   uint16_t Unlock(uint64_t offset, uint64_t len) override { return OfdLock(fd_, F_UNLCK, offset, len); }
 
   uint16_t Close() override {
@@ -99,6 +121,7 @@ class PosixFile final : public File {
 
  private:
   int fd_;
+  bool writable_;
 };
 
 class PosixEnv final : public Env {
@@ -138,7 +161,7 @@ class PosixEnv final : public Env {
       ::close(fd);
       return code;
     }
-    out = std::make_unique<PosixFile>(fd);
+    out = std::make_unique<PosixFile>(fd, writable);
     return 0;
   }
 
@@ -159,11 +182,29 @@ class PosixEnv final : public Env {
     return ::rename(from.c_str(), to.c_str()) == 0 ? 0 : MapErrno(errno);
   }
 
+  // Copies by hand: the library's copy reports a full disk as an I/O
+  // fault, and a full disk must read as one (101).
   uint16_t CopyFile(const std::string& from, const std::string& to) override {
-    std::error_code ec;
-    std::filesystem::copy_file(from, to, std::filesystem::copy_options::overwrite_existing, ec);
-    if (!ec) return 0;
-    return MapErrno(ec.value());
+    const int in_fd = ::open(from.c_str(), O_RDONLY | O_CLOEXEC);
+    if (in_fd < 0) return MapErrno(errno);
+    PosixFile in(in_fd, false);
+    struct stat st {};
+    if (fstat(in_fd, &st) != 0) return MapErrno(errno);
+    if (S_ISDIR(st.st_mode)) return 5;
+    struct stat target {};
+    // Opening a file onto itself would truncate the source.
+    if (::stat(to.c_str(), &target) == 0 && target.st_dev == st.st_dev && target.st_ino == st.st_ino) return 32;
+    const int out_fd = ::open(to.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, st.st_mode & 0777);
+    if (out_fd < 0) return MapErrno(errno);
+    PosixFile out(out_fd, true);
+    std::vector<char> buf(size_t{1} << 16);
+    for (uint64_t pos = 0;;) {
+      size_t got = 0;
+      if (const uint16_t code = in.ReadAt(pos, buf.data(), buf.size(), got); code != 0) return code;
+      if (got == 0) return out.Close();
+      if (const uint16_t code = out.WriteAt(pos, buf.data(), got); code != 0) return code;
+      pos += got;
+    }
   }
 
   bool Exists(const std::string& path) override {
