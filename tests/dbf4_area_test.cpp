@@ -192,22 +192,74 @@ TEST_F(AreaTest, TypedRecordRoundTripsEveryType) {
   Engine().dates.CenturyOn = true;
   Engine().dates.DateType = 2;
   SetFieldText(8, "  /  /    ");
-  SetFieldNumber(2, 123456);  // too wide for N(4)
   SetFieldLogical(3, true);
   Gather();
   std::string raw = test::RecordText(CurrentArea()->table);
-  EXPECT_EQ(raw.substr(21, 4), "****");
   EXPECT_EQ(raw.substr(25, 1), "T");
   EXPECT_EQ(raw.substr(raw.size() - 8), "        ");
+  // A number too wide for its field is refused; the record stays as it was.
+  SetFieldNumber(2, 123456);
+  QuietErrors quiet;
+  EXPECT_FALSE(Gather());
+  EXPECT_EQ(Errors().DbfError, 201);
+  EXPECT_EQ(test::RecordText(CurrentArea()->table), raw);
 }
 
-TEST_F(AreaTest, LogicalAndBlankFieldsScatterNeutrally) {
-  EXPECT_EQ(RoundTrip({"l", 'L', 1, 0}, "y"), "T");
-  EXPECT_EQ(RoundTrip({"l", 'L', 1, 0}, "?"), "F");
-  EXPECT_EQ(RoundTrip({"n", 'N', 5, 0}, "     "), "    0");
-  EXPECT_EQ(RoundTrip({"m", 'M', 10, 0}, "          "), "         0");
-  EXPECT_EQ(RoundTrip({"d", 'D', 8, 0}, "20240229"), "20240229");
-  EXPECT_EQ(RoundTrip({"d", 'D', 8, 0}, "        "), "        ");
+// Whatever the typed record cannot carry stays as stored when the field
+// is written back unchanged.
+TEST_F(AreaTest, UnchangedFieldsKeepTheirStoredBytes) {
+  const std::pair<FieldDef, std::string> cases[] = {
+      {{"l", 'L', 1, 0}, "y"},
+      {{"l", 'L', 1, 0}, "?"},
+      {{"n", 'N', 5, 0}, "     "},
+      {{"n", 'N', 5, 0}, "*****"},
+      {{"n", 'N', 5, 0}, "   -0"},
+      {{"n", 'N', 12, 0}, "  9876543210"},
+      {{"n", 'N', 15, 2}, "  1234567890.12"},
+      {{"n", 'N', 20, 18}, "1.123456789012345678"},
+      {{"f", 'F', 20, 0}, " 9999999999999999999"},
+      {{"m", 'M', 10, 0}, "          "},
+      {{"m", 'M', 10, 0}, "         0"},
+      {{"d", 'D', 8, 0}, "20240229"},
+      {{"d", 'D', 8, 0}, "        "},
+      {{"d", 'D', 8, 0}, "19421126"},  // two-digit years shown
+  };
+  for (const auto& [def, stored] : cases) EXPECT_EQ(RoundTrip(def, stored), stored) << def.type << stored;
+}
+
+// Values set by the caller: the exact text where the typed slot cannot
+// carry it, blanks for no memo, and the same rounding as STR.
+TEST_F(AreaTest, ChangedNumbersAreWrittenExactly) {
+  struct Case {
+    FieldDef def;
+    double value;
+    const char* stored;
+  };
+  const Case cases[] = {
+      {{"n", 'N', 12, 0}, 9876543210.0, "  9876543210"},
+      {{"n", 'N', 12, 0}, -9876543210.0, " -9876543210"},
+      {{"n", 'N', 15, 2}, 1234567890.12, "  1234567890.12"},
+      {{"n", 'N', 8, 2}, 2.675, "    2.68"},
+      {{"n", 'N', 8, 2}, -0.001, "    0.00"},
+      {{"n", 'N', 6, 0}, 42.9, "    42"},
+      {{"m", 'M', 10, 0}, 0, "          "},
+      {{"m", 'M', 10, 0}, 17, "        17"},
+  };
+  for (const Case& c : cases) {
+    DbfFile dbf = test::MakeTable(Path("one"), {c.def});
+    test::SetRecord(dbf, " " + std::string(c.def.length, 'x'));
+    AppendDbfRecord(dbf);
+    CloseDbf(dbf);
+    USE(Path("one") + " EXCLUSIVE");
+    SetFieldNumber(1, c.value);
+    const double want = c.def.decimals ? c.value : std::trunc(c.value);
+    EXPECT_NEAR(GetFieldNumber(1), want, 1e-9 * std::fabs(want)) << c.value;
+    Replace();
+    GO(1);
+    EXPECT_EQ(std::string(CurrentArea()->table.record.begin() + 1, CurrentArea()->table.record.end()), c.stored)
+        << c.value;
+    CloseArea();
+  }
 }
 
 TEST_F(AreaTest, SixByteRealsRoundTripAsFieldText) {

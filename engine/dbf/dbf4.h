@@ -89,6 +89,16 @@ struct IndexHooks {
   std::function<void(WorkArea&)> close;
 };
 
+// A number set into the typed record that its slot cannot carry (an
+// integer beyond 32 bits, more digits than a six-byte real holds): the
+// exact text is written instead, as long as the slot still holds the bytes
+// it was set with. Scatter drops every entry.
+struct ExactNumber {
+  int field = 0;  // 1-based
+  std::string text;
+  std::array<uint8_t, 6> slot{};
+};
+
 struct WorkArea {
   DbfFile table;
   int number = 0;
@@ -108,6 +118,11 @@ struct WorkArea {
   std::vector<uint8_t> swap;
   bool exclusive = false;
   bool exclusive_by_reopen = false;
+  std::vector<ExactNumber> exact_numbers;
+  // Fields a caller set since the last Scatter (1 per field): written by
+  // Gather even when the value equals what is stored (0 over a blank).
+  std::vector<uint8_t> touched;
+  std::vector<char> gather_buf;       // Gather builds the record here first
   std::shared_ptr<void> memo_state;   // owned by the memo store
   std::shared_ptr<void> index_state;  // owned by the index engine
 };
@@ -176,10 +191,22 @@ uint8_t* FieldAddress(int n);
 
 // ---- Typed record image ----
 uint16_t TypedRecordSize(const DbfFile& table);
+// Gather writes only the fields whose typed value differs from what Scatter
+// makes of the stored bytes: an untouched field keeps its bytes exactly
+// (numbers of any width and precision, blanks, "?" logicals, asterisks).
+// A changed number too wide for its field is refused with 201 and the raw
+// record is left as it was; Gather answers false then.
 void Scatter();
-void Gather();
+bool Gather();
 void ScatterArea(WorkArea& area);
-void GatherArea(WorkArea& area);
+bool GatherArea(WorkArea& area);
+// Scatters field i (0-based) of the raw record into its typed slot.
+void ScatterFieldOf(WorkArea& area, size_t i);
+// Marks field n (1-based) of the current area as set by the caller, for
+// callers that write the typed record directly; the Set... helpers mark
+// their fields themselves.
+void MarkFieldChanged(int n);
+void MarkAreaFieldChanged(WorkArea& area, size_t i);
 
 // ---- Navigation ----
 void GoTop();
@@ -236,7 +263,10 @@ std::string ReadCounted(const uint8_t* slot, size_t max);
 void WriteCounted(uint8_t* slot, const std::string& text, size_t max);
 std::string GetFieldText(int n);         // C and D: the string
 void SetFieldText(int n, const std::string& text);
-double GetFieldNumber(int n);            // N/F (real or integer), M block
+// N/F (real or integer), M block. An unchanged field answers its stored
+// value, beyond what the typed slot carries; a value the slot cannot carry
+// is kept as exact text for the next Gather.
+double GetFieldNumber(int n);
 void SetFieldNumber(int n, double value);
 bool GetFieldLogical(int n);
 void SetFieldLogical(int n, bool value);

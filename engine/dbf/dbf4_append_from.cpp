@@ -1,8 +1,9 @@
 // AppendFrom: appending the records of another table to the current area.
 //
-// The copy works on typed records: the source area's record is read by
-// navigation, the destination's typed record is filled and committed with
-// Append, which keeps locks, indexes and the relation hook in play.
+// The source area's record is read by navigation; fields of the same kind
+// are copied as stored text into the destination's record, the other pairs
+// are converted through the typed records, and the record is committed
+// with Append, which keeps locks, indexes and the relation hook in play.
 #include <algorithm>
 #include <climits>
 #include <cmath>
@@ -27,8 +28,6 @@ namespace ov {
 namespace {
 
 constexpr int kFromArea = 35;
-
-enum class Structure { kIdentical, kIdenticalMemo, kDifferent };
 
 std::string Context(const std::string& source) { return "[AppendFrom(" + source + ")]"; }
 
@@ -205,29 +204,105 @@ void ConvertField(WorkArea& to_area, size_t to_index, WorkArea& from_area, size_
   }
 }
 
+// ---- Fields copied as stored ----
+
+// Stored number text re-aligned or re-rounded for a field of another width
+// or decimal count, digit by digit: no binary round trip can change a
+// digit the user stored. Blanks stay blank and asterisks stay asterisks.
+enum class NumberCopy { kDone, kTooWide, kNotANumber };
+
+NumberCopy ReformatNumber(const std::string& stored, const FieldEntry& to, std::string& out) {
+  const size_t len = to.length;
+  const size_t dec = to.decimals;
+  std::string t = TrimText(stored);
+  if (t.empty() || t.find_first_not_of('*') == std::string::npos) {
+    out.assign(len, t.empty() ? ' ' : '*');
+    return NumberCopy::kDone;
+  }
+  bool negative = t[0] == '-';
+  if (t[0] == '-' || t[0] == '+') t.erase(0, 1);
+  const size_t dot = std::min(t.find('.'), t.size());
+  std::string whole = t.substr(0, dot);
+  std::string frac = dot < t.size() ? t.substr(dot + 1) : std::string();
+  const auto digits = [](const std::string& d) { return d.find_first_not_of("0123456789") == std::string::npos; };
+  if (whole.size() + frac.size() == 0 || !digits(whole) || !digits(frac)) return NumberCopy::kNotANumber;
+  const bool round_up = frac.size() > dec && frac[dec] >= '5';
+  frac.resize(dec, '0');
+  std::string all = "0" + whole + frac;  // one spare place for a carry
+  for (size_t i = all.size(); round_up && i-- > 0;) {
+    if (all[i] != '9') {
+      ++all[i];
+      break;
+    }
+    all[i] = '0';
+  }
+  whole = all.substr(0, all.size() - dec);
+  frac = all.substr(all.size() - dec);
+  whole.erase(0, std::min(whole.find_first_not_of('0'), whole.size() - 1));
+  if (all.find_first_not_of('0') == std::string::npos) negative = false;  // never "-0"
+  const std::string text = (negative ? "-" : "") + whole + (dec > 0 ? "." + frac : "");
+  if (text.size() > len) return NumberCopy::kTooWide;
+  out = std::string(len - text.size(), ' ') + text;
+  return NumberCopy::kDone;
+}
+
+// The source field's bytes as stored on disk, when the destination stores
+// text in the same code page and the source's image of them is current.
+const char* StoredBytes(const DbfFile& to, const DbfFile& from, const FieldEntry& f) {
+  if (to.oem != from.oem || to.read_filter || to.write_filter || from.read_filter || from.write_filter) return nullptr;
+  if (!TranslatesText(from) || from.stored.size() != from.record.size() ||
+      from.stored_text.size() != from.record.size()) {
+    return nullptr;
+  }
+  const size_t at = f.offset;
+  if (std::memcmp(from.record.data() + at, from.stored_text.data() + at, f.length) != 0) return nullptr;
+  return from.stored.data() + at;
+}
+
+// Copies field j of the source into field i of the destination as stored
+// text when both have the same kind (C, N/F, D, L); false when the pair
+// needs a conversion through the typed record. A number too wide for the
+// destination is reported.
+bool CopyStoredField(WorkArea& to, size_t i, WorkArea& from, size_t j, const std::string& source) {
+  const FieldEntry& tf = to.table.fields[i];
+  const FieldEntry& sf = from.table.fields[j];
+  if (Kind(tf) != Kind(sf) || tf.type == 'M') return false;
+  if (tf.type != 'C' && tf.type != 'N' && tf.type != 'F' && tf.type != 'D' && tf.type != 'L') return false;
+  const std::string text(from.table.record.data() + sf.offset, sf.length);
+  std::string out;
+  if (Kind(tf) == 'N' && (tf.length != sf.length || tf.decimals != sf.decimals)) {
+    const NumberCopy r = ReformatNumber(text, tf, out);
+    if (r == NumberCopy::kNotANumber) return false;
+    if (r == NumberCopy::kTooWide) {
+      ReportError(201, "Value " + TrimText(text) + " does not fit field " + tf.name + " (" +
+                           std::to_string(tf.length) + ") " + Context(source));
+      return true;
+    }
+  } else {
+    // Cut or blank-padded; blanks are the same in both code pages.
+    out = text;
+    out.resize(tf.length, ' ');
+    if (const char* bytes = StoredBytes(to.table, from.table, sf)) {
+      std::string stored(bytes, sf.length);
+      stored.resize(tf.length, ' ');
+      SetStoredField(to.table, tf, stored.data(), out.data());
+      ScatterFieldOf(to, i);
+      return true;
+    }
+  }
+  std::memcpy(to.table.record.data() + tf.offset, out.data(), tf.length);
+  ScatterFieldOf(to, i);
+  return true;
+}
+
 // ---- The copy ----
 
 struct Plan {
   int dest = 0;
   int source = 0;
   std::vector<int> map;  // per destination field: source field index or -1
-  Structure structure = Structure::kDifferent;
   bool any_mapped = false;
 };
-
-bool SameField(const FieldEntry& a, const FieldEntry& b) {
-  return a.name == b.name && a.type == b.type && a.length == b.length && a.decimals == b.decimals;
-}
-
-Structure ClassOf(const DbfFile& to, const DbfFile& from) {
-  if (to.fields.size() != from.fields.size()) return Structure::kDifferent;
-  bool memo = false;
-  for (size_t i = 0; i < to.fields.size(); ++i) {
-    if (!SameField(to.fields[i], from.fields[i])) return Structure::kDifferent;
-    memo = memo || to.fields[i].type == 'M';
-  }
-  return memo ? Structure::kIdenticalMemo : Structure::kIdentical;
-}
 
 void MapFields(Plan& plan, const DbfFile& to, const DbfFile& from) {
   for (const FieldEntry& f : to.fields) {
@@ -237,35 +312,23 @@ void MapFields(Plan& plan, const DbfFile& to, const DbfFile& from) {
     plan.map.push_back(index);
     plan.any_mapped = plan.any_mapped || index >= 0;
   }
-  plan.structure = ClassOf(to, from);
 }
 
-void CopyIdentical(WorkArea& to, WorkArea& from, bool with_memo) {
-  std::memcpy(to.typed, from.typed, std::min(to.typed_size, from.typed_size));
-  if (!with_memo) return;
-  for (size_t i = 0; i < to.table.fields.size() && !Failed(); ++i) {
-    if (to.table.fields[i].type != 'M') continue;
-    uint8_t* at = to.typed + to.typed_offsets[i];
-    PutInt32(at, CopyOneMemo(to, from, GetInt32(at)));
-  }
-}
-
-void ConvertRecord(const Plan& plan, WorkArea& to, WorkArea& from) {
+// Fills the destination's record from the source's and appends it; false
+// when a step reported. Fields of the same kind travel as stored text, so
+// nothing the user stored changes on the way (blank numbers, "?" logicals,
+// every digit, and every character between tables of one code page); the
+// other pairs and memos go through the typed record.
+bool AppendOne(const Plan& plan, WorkArea& to, WorkArea& from, const std::string& source) {
   SelectEngineArea(plan.dest);
   ClearRecord();
   to.typed[0] = from.typed[0];
   for (size_t i = 0; i < plan.map.size() && !Failed(); ++i) {
-    if (plan.map[i] >= 0) ConvertField(to, i, from, static_cast<size_t>(plan.map[i]));
-  }
-}
-
-// Fills the destination's typed record from the source's and appends it;
-// false when a step reported.
-bool AppendOne(const Plan& plan, WorkArea& to, WorkArea& from) {
-  if (plan.structure == Structure::kDifferent) {
-    ConvertRecord(plan, to, from);
-  } else {
-    CopyIdentical(to, from, plan.structure == Structure::kIdenticalMemo);
+    if (plan.map[i] < 0) continue;
+    const size_t j = static_cast<size_t>(plan.map[i]);
+    if (CopyStoredField(to, i, from, j, source)) continue;
+    ConvertField(to, i, from, j);
+    MarkAreaFieldChanged(to, i);
   }
   if (Failed()) return false;
   SelectEngineArea(plan.dest);
@@ -274,7 +337,7 @@ bool AppendOne(const Plan& plan, WorkArea& to, WorkArea& from) {
 }
 
 // Runs the copy loop; answers the code that stopped it (0 = none).
-uint16_t CopyRecords(const Plan& plan, const std::function<bool()>& progress) {
+uint16_t CopyRecords(const Plan& plan, const std::function<bool()>& progress, const std::string& source) {
   SelectEngineArea(plan.source);
   WorkArea* from = AreaAt(plan.source);
   if (from->while_cond.is_set() || progress) {
@@ -290,7 +353,7 @@ uint16_t CopyRecords(const Plan& plan, const std::function<bool()>& progress) {
     WorkArea* to = AreaAt(plan.dest);
     from = AreaAt(plan.source);
     if (to == nullptr || from == nullptr) break;
-    if (!AppendOne(plan, *to, *from)) break;
+    if (!AppendOne(plan, *to, *from, source)) break;
     SelectEngineArea(plan.source);
     SKIP(1);
   }
@@ -420,7 +483,7 @@ void AppendFrom(const std::string& source_in, std::function<bool()> progress) {
   uint16_t code = 0;
   if (plan.any_mapped) {
     FullYears full_years(plan.dest, plan.source);
-    code = CopyRecords(plan, progress);
+    code = CopyRecords(plan, progress, source);
   }
   Errors().DbfError = code;
 }

@@ -6,6 +6,7 @@
 #include "engine/dbf/dbf4_search.h"
 #include "engine/support/engine_state.h"
 #include "engine/support/ovcommon.h"
+#include "engine/support/ovutils.h"
 
 namespace ov {
 
@@ -350,7 +351,8 @@ std::string Field(int n) {
 
 int FieldNo(const std::string& name) {
   if (!CheckInUse("FieldNo()")) return 0;
-  const std::string want = Upper(TrimText(name).substr(0, 10));
+  // Names are stored upper-cased in ANSI, non-ASCII letters included.
+  const std::string want = UpperText(TrimText(name).substr(0, 10));
   const auto& fields = CurrentArea()->table.fields;
   for (size_t i = 0; i < fields.size(); ++i) {
     if (fields[i].name == want) return static_cast<int>(i + 1);

@@ -82,7 +82,13 @@ bool CheckReplaceTarget(const WorkArea& area, int32_t n) {
 // an index failure never loses the edit). False when the read failed.
 bool RememberStoredKeys(WorkArea& area, int32_t n) {
   std::copy_n(area.typed, area.typed_size, area.swap.data());
-  auto restore = [&] { std::copy_n(area.swap.data(), area.typed_size, area.typed); };
+  std::vector<ExactNumber> exact = area.exact_numbers;
+  std::vector<uint8_t> touched = area.touched;
+  auto restore = [&] {
+    std::copy_n(area.swap.data(), area.typed_size, area.typed);
+    area.exact_numbers = std::move(exact);
+    area.touched = std::move(touched);
+  };
   bool read = false;
   try {
     GetDbfRecord(area.table, n);
@@ -100,7 +106,7 @@ bool RememberStoredKeys(WorkArea& area, int32_t n) {
 }
 
 bool WriteCurrentRecord(WorkArea& area, int32_t n) {
-  GatherArea(area);
+  if (!GatherArea(area)) return false;
   PutDbfRecord(area.table, n);
   if (Failed()) return false;
   ScatterArea(area);
@@ -157,7 +163,10 @@ void Append() {
   // records with a stale count.
   RefreshRecCount(area);
   if (Failed()) return;
-  GatherArea(area);
+  if (!GatherArea(area)) {
+    FinishCommand(area);
+    return;
+  }
   const bool indexed = IndexActive(area);
   bool appended = false;
   WithIndexUpdate(area, indexed, [&] {

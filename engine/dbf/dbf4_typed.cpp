@@ -8,6 +8,7 @@
 //   M                int32 memo block number
 //   N/F, decimals    six-byte real
 //   N/F, no decimals int32
+#include <algorithm>
 #include <charconv>
 #include <cmath>
 #include <cstdlib>
@@ -17,6 +18,7 @@
 
 #include "engine/dbf/dbf4.h"
 #include "engine/support/engine_state.h"
+#include "engine/support/numtext.h"
 #include "engine/support/ovcommon.h"
 #include "engine/support/real48.h"
 #include "engine/support/timedate.h"
@@ -63,44 +65,29 @@ int32_t ParseInt32(const std::string& text) {
   return static_cast<int32_t>(v);
 }
 
-// Fixed-point text of v with `dec` decimals, independent of the C locale.
-std::string FixedText(double v, int dec) {
-  char buf[400];
-  auto r = std::to_chars(buf, buf + sizeof buf, v, std::chars_format::fixed, dec);
-  return r.ec == std::errc() ? std::string(buf, r.ptr) : std::string();
-}
-
-// A six-byte real carries 11 significant decimal digits for certain. Digits
-// beyond them are binary noise: print them as zeros, so a value read from
-// a field is written back exactly as it stood.
+// A six-byte real carries 11 significant decimal digits for certain; the
+// digits beyond them are binary noise. The value is cut to those 11 digits
+// before it is written with the field's decimals.
 std::string RealText(double v, int dec) {
-  if (v == 0 || !std::isfinite(v)) return FixedText(v, dec);
+  if (v == 0 || !std::isfinite(v)) return DecimalText(v, dec);
   char buf[64];
   auto r = std::to_chars(buf, buf + sizeof buf, v, std::chars_format::scientific, 10);
-  std::string e(buf, r.ptr);  // [-]d.dddddddddde[+-]XX
-  const bool neg = e[0] == '-';
-  const size_t epos = e.find('e');
-  const int exp = std::atoi(e.c_str() + epos + 1);
-  std::string digits = e.substr(neg ? 1 : 0, epos - (neg ? 1 : 0));
-  digits.erase(1, 1);  // drop the point: 11 digits
-  if (10 - exp > dec) return FixedText(ParseNumber(e), dec);
-  std::string int_part, frac;
-  if (exp < 0) {
-    int_part = "0";
-    frac = std::string(static_cast<size_t>(-exp - 1), '0') + digits;
-  } else if (exp >= 10) {
-    int_part = digits + std::string(static_cast<size_t>(exp - 10), '0');
-  } else {
-    int_part = digits.substr(0, static_cast<size_t>(exp) + 1);
-    frac = digits.substr(static_cast<size_t>(exp) + 1);
-  }
-  frac.resize(static_cast<size_t>(dec), '0');
-  return (neg ? "-" : "") + int_part + (dec > 0 ? "." + frac : "");
+  return DecimalText(ParseNumber(std::string(buf, r.ptr)), dec);
 }
 
-// Right-aligned number text; a value too wide fills the field with "*".
+// The decimal text of a value set by a caller; a value beyond the longest
+// decimal text still gets its digits, so Gather refuses it as too wide.
+std::string ExactText(double v, int dec) {
+  std::string text = DecimalText(v, dec);
+  if (!text.empty()) return text;
+  char buf[400];
+  auto r = std::to_chars(buf, buf + sizeof buf, v, std::chars_format::fixed, 0);
+  return std::string(buf, r.ptr);
+}
+
+// Right-aligned number text; empty when it does not fit the field.
 std::string NumberField(const std::string& text, int len) {
-  if (text.empty() || text.size() > static_cast<size_t>(len)) return std::string(static_cast<size_t>(len), '*');
+  if (text.empty() || text.size() > static_cast<size_t>(len)) return std::string();
   return std::string(static_cast<size_t>(len) - text.size(), ' ') + text;
 }
 
@@ -156,30 +143,58 @@ void ScatterField(const FieldEntry& f, const char* raw, uint8_t* t) {
   }
 }
 
-void GatherField(const FieldEntry& f, const uint8_t* t, char* raw) {
+// Whether the typed slot still holds what Scatter makes of the stored
+// bytes: then the field was not changed and keeps its bytes.
+bool SlotUnchanged(const FieldEntry& f, const char* raw, const uint8_t* t) {
+  const uint16_t size = TypedSizeOf(f);
+  if (size == 0) return true;
+  uint8_t probe[256 + 1];
+  ScatterField(f, raw, probe);
+  return std::memcmp(probe, t, size) == 0;
+}
+
+const ExactNumber* ExactFor(const WorkArea& area, int n, const uint8_t* t, size_t size) {
+  for (const ExactNumber& e : area.exact_numbers) {
+    if (e.field == n && std::memcmp(e.slot.data(), t, size) == 0) return &e;
+  }
+  return nullptr;
+}
+
+// The text of a changed number (M: its block number), before alignment.
+std::string ChangedNumberText(const WorkArea& area, int n, const FieldEntry& f, const uint8_t* t) {
+  if (f.type == 'M') return std::to_string(GetInt32(t));
+  const ExactNumber* exact = ExactFor(area, n, t, TypedSizeOf(f));
+  if (exact != nullptr) return exact->text;
+  return IsReal(f) ? RealText(DecodeReal48(t), f.decimals) : std::to_string(GetInt32(t));
+}
+
+// Writes a changed field into `raw`; false (reported) when a number does
+// not fit the field.
+bool PutChangedField(const WorkArea& area, int n, const FieldEntry& f, const uint8_t* t, char* raw) {
   std::string out;
   switch (f.type) {
     case 'C': out = ReadCounted(t, f.length); break;
-    case 'D': {
-      // A two-digit year cannot carry its century: an unchanged date keeps
-      // the stored value, so a read-and-write never moves 1942 to 2042.
-      std::string text = ReadCounted(t, 10);
-      std::string stored(raw, f.length);
-      if (text == StoredDateToDisplay(stored)) return;
-      out = TextToStoredDate(text);
+    case 'D': out = TextToStoredDate(ReadCounted(t, 10)); break;
+    case 'L': out = t[0] ? "T" : "F"; break;
+    case 'M':
+    case 'N':
+    case 'F': {
+      // No memo is stored as blanks, as every other writer does.
+      if (f.type == 'M' && GetInt32(t) == 0) break;
+      const std::string text = ChangedNumberText(area, n, f, t);
+      out = NumberField(text, f.length);
+      if (out.empty()) {
+        ReportError(201, "Value " + text + " does not fit field " + f.name + " (" + std::to_string(f.length) +
+                             ") of " + area.table.path + " [Gather]");
+        return false;
+      }
       break;
     }
-    case 'L': out = t[0] ? "T" : "F"; break;
-    case 'M': out = NumberField(std::to_string(GetInt32(t)), f.length); break;
-    case 'N':
-    case 'F':
-      out = NumberField(IsReal(f) ? RealText(DecodeReal48(t), f.decimals) : std::to_string(GetInt32(t)),
-                        f.length);
-      break;
-    default: return;
+    default: return true;
   }
   out.resize(f.length, ' ');
   std::memcpy(raw, out.data(), f.length);
+  return true;
 }
 
 // The typed slot of field n of the current area, or nullptr (reported).
@@ -228,33 +243,56 @@ std::vector<uint16_t> TypedOffsets(const DbfFile& table) {
   return offs;
 }
 
+void ScatterFieldOf(WorkArea& area, size_t i) {
+  const FieldEntry& f = area.table.fields[i];
+  ScatterField(f, area.table.record.data() + f.offset, area.typed + area.typed_offsets[i]);
+}
+
+void MarkAreaFieldChanged(WorkArea& area, size_t i) {
+  if (i >= area.table.fields.size()) return;
+  area.touched.resize(area.table.fields.size(), 0);
+  area.touched[i] = 1;
+}
+
+void MarkFieldChanged(int n) {
+  if (WorkArea* a = CurrentArea(); a != nullptr && n >= 1) MarkAreaFieldChanged(*a, static_cast<size_t>(n - 1));
+}
+
 void ScatterArea(WorkArea& area) {
+  area.exact_numbers.clear();
+  area.touched.clear();
   if (area.typed == nullptr) return;
   const DbfFile& t = area.table;
   area.typed[0] = (!t.record.empty() && t.record[0] == '*') ? 1 : 0;
-  for (size_t i = 0; i < t.fields.size(); ++i) {
-    const FieldEntry& f = t.fields[i];
-    ScatterField(f, t.record.data() + f.offset, area.typed + area.typed_offsets[i]);
-  }
+  for (size_t i = 0; i < t.fields.size(); ++i) ScatterFieldOf(area, i);
 }
 
-void GatherArea(WorkArea& area) {
-  if (area.typed == nullptr) return;
+bool GatherArea(WorkArea& area) {
+  if (area.typed == nullptr) return true;
   DbfFile& t = area.table;
-  if (t.record.empty()) return;
-  t.record[0] = area.typed[0] ? '*' : ' ';
+  if (t.record.empty()) return true;
+  // Built aside, so a refused value leaves the raw record untouched.
+  std::vector<char>& out = area.gather_buf;
+  out.assign(t.record.begin(), t.record.end());
+  out[0] = area.typed[0] ? '*' : ' ';
   for (size_t i = 0; i < t.fields.size(); ++i) {
     const FieldEntry& f = t.fields[i];
-    GatherField(f, area.typed + area.typed_offsets[i], t.record.data() + f.offset);
+    const uint8_t* slot = area.typed + area.typed_offsets[i];
+    const bool set = i < area.touched.size() && area.touched[i] != 0;
+    if (!set && SlotUnchanged(f, t.record.data() + f.offset, slot)) continue;
+    if (!PutChangedField(area, static_cast<int>(i + 1), f, slot, out.data() + f.offset)) return false;
   }
+  t.record.swap(out);
+  return true;
 }
 
 void Scatter() {
   if (WorkArea* a = CurrentArea()) ScatterArea(*a);
 }
 
-void Gather() {
-  if (WorkArea* a = CurrentArea()) GatherArea(*a);
+bool Gather() {
+  WorkArea* a = CurrentArea();
+  return a == nullptr || GatherArea(*a);
 }
 
 std::string GetFieldText(int n) {
@@ -272,27 +310,48 @@ void SetFieldText(int n, const std::string& text) {
   if (p == nullptr) return;
   if (f->type == 'C') WriteCounted(p, text, f->length);
   if (f->type == 'D') WriteCounted(p, text, 10);
+  MarkFieldChanged(n);
 }
 
 double GetFieldNumber(int n) {
   const FieldEntry* f = nullptr;
   uint8_t* p = Slot(n, &f, "GetFieldNumber");
   if (p == nullptr) return 0;
-  if (IsReal(*f)) return DecodeReal48(p);
-  if (f->type == 'N' || f->type == 'F' || f->type == 'M') return GetInt32(p);
-  return 0;
+  if (f->type != 'N' && f->type != 'F' && f->type != 'M') return 0;
+  const WorkArea& area = *CurrentArea();
+  const char* raw = area.table.record.data() + f->offset;
+  if (f->type != 'M' && SlotUnchanged(*f, raw, p)) return ParseNumber(TrimText(std::string(raw, f->length)));
+  if (const ExactNumber* exact = ExactFor(area, n, p, TypedSizeOf(*f))) return ParseNumber(exact->text);
+  return IsReal(*f) ? DecodeReal48(p) : GetInt32(p);
 }
 
 void SetFieldNumber(int n, double value) {
   const FieldEntry* f = nullptr;
   uint8_t* p = Slot(n, &f, "SetFieldNumber");
   if (p == nullptr) return;
+  if (f->type != 'N' && f->type != 'F' && f->type != 'M') return;
+  // Not a number, nor infinity, is anything a field can store.
+  if (!std::isfinite(value)) value = 0;
+  WorkArea& area = *CurrentArea();
+  MarkFieldChanged(n);
+  std::erase_if(area.exact_numbers, [n](const ExactNumber& e) { return e.field == n; });
+  std::string exact;
   if (IsReal(*f)) {
     EncodeReal48(value, p);
-  } else if (f->type == 'N' || f->type == 'F' || f->type == 'M') {
-    double c = value >= 2147483647.0 ? 2147483647.0 : value <= -2147483648.0 ? -2147483648.0 : value;
+    const std::string text = ExactText(value, f->decimals);
+    if (RealText(DecodeReal48(p), f->decimals) != text) exact = text;
+  } else {
+    const double whole = std::trunc(value);
+    const double c = std::clamp(whole, -2147483648.0, 2147483647.0);
     PutInt32(p, static_cast<int32_t>(c));
+    if (f->type != 'M' && c != whole) exact = ExactText(whole, 0);
   }
+  if (exact.empty()) return;
+  ExactNumber e;
+  e.field = n;
+  e.text = exact;
+  std::memcpy(e.slot.data(), p, TypedSizeOf(*f));
+  area.exact_numbers.push_back(std::move(e));
 }
 
 bool GetFieldLogical(int n) {
@@ -304,7 +363,9 @@ bool GetFieldLogical(int n) {
 void SetFieldLogical(int n, bool value) {
   const FieldEntry* f = nullptr;
   uint8_t* p = Slot(n, &f, "SetFieldLogical");
-  if (p != nullptr && f->type == 'L') p[0] = value ? 1 : 0;
+  if (p == nullptr || f->type != 'L') return;
+  p[0] = value ? 1 : 0;
+  MarkFieldChanged(n);
 }
 
 bool GetDeletedFlag() {

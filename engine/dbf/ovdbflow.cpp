@@ -1,6 +1,7 @@
 #include "engine/dbf/ovdbflow.h"
 
 #include <algorithm>
+#include <cstring>
 #include <climits>
 #include <cstdio>
 
@@ -305,10 +306,46 @@ void GetDbfRecord(DbfFile& dbf, int32_t n) {
   }
   dbf.record.swap(spare);
   dbf.current_record = n;
+  if (!TranslatesText(dbf)) return;
+  dbf.stored.assign(dbf.record.begin(), dbf.record.end());
   char* body = dbf.record.data() + 1;
   const size_t len = dbf.record.size() - 1;
   if (dbf.read_filter) dbf.read_filter(body, len);
   if (dbf.oem) OemToAnsiBuf(body, len);
+  dbf.stored_text.assign(dbf.record.begin(), dbf.record.end());
+}
+
+bool TranslatesText(const DbfFile& dbf) { return dbf.oem || dbf.read_filter || dbf.write_filter; }
+
+namespace {
+
+bool HasStoredImage(const DbfFile& dbf) {
+  return dbf.stored.size() == dbf.record.size() && dbf.stored_text.size() == dbf.record.size();
+}
+
+// Fields whose text is what was read (or last written) go back to the file
+// as the bytes that were there, not through the translation.
+void KeepStoredFields(const DbfFile& dbf, std::vector<char>& out) {
+  if (!HasStoredImage(dbf)) return;
+  for (const FieldEntry& f : dbf.fields) {
+    if (std::memcmp(dbf.record.data() + f.offset, dbf.stored_text.data() + f.offset, f.length) == 0) {
+      std::memcpy(out.data() + f.offset, dbf.stored.data() + f.offset, f.length);
+    }
+  }
+}
+
+}  // namespace
+
+void SetStoredField(DbfFile& dbf, const FieldEntry& f, const char* disk, const char* text) {
+  std::memcpy(dbf.record.data() + f.offset, text, f.length);
+  if (!TranslatesText(dbf)) return;
+  if (!HasStoredImage(dbf)) {
+    // No image yet: an all-blank record, the same in both code pages.
+    dbf.stored.assign(dbf.record.size(), ' ');
+    dbf.stored_text.assign(dbf.record.size(), ' ');
+  }
+  std::memcpy(dbf.stored.data() + f.offset, disk, f.length);
+  std::memcpy(dbf.stored_text.data() + f.offset, text, f.length);
 }
 
 void PutDbfRecord(DbfFile& dbf, int32_t n) {
@@ -329,10 +366,15 @@ void PutDbfRecord(DbfFile& dbf, int32_t n) {
   out.assign(dbf.record.begin(), dbf.record.end());
   if (dbf.oem) AnsiToOemBuf(out.data() + 1, out.size() - 1);
   if (dbf.write_filter) dbf.write_filter(out.data() + 1, out.size() - 1);
+  if (TranslatesText(dbf)) KeepStoredFields(dbf, out);
   uint16_t code = dbf.file->WriteAt(dbf.RecordOffset(n), out.data(), out.size());
   if (code != 0) {
     ReportError(code, FileContext(dbf, kRoutine));
     return;
+  }
+  if (TranslatesText(dbf)) {
+    dbf.stored.assign(out.begin(), out.end());
+    dbf.stored_text.assign(dbf.record.begin(), dbf.record.end());
   }
   if (append) {
     dbf.record_count = n;

@@ -81,6 +81,12 @@ struct DbfFile {
   std::vector<FieldEntry> fields;
   std::vector<char> record;  // the current record as stored
   std::vector<char> scratch;  // spare record buffer for reads and writes
+  // Tables whose text is translated (OEM, or read/write filters): the last
+  // record read or written as it is on disk, and as `record` held it then.
+  // A field whose text is still what it was is written back from `stored`,
+  // so characters without a twin in the other code page survive.
+  std::vector<char> stored;
+  std::vector<char> stored_text;
   int32_t record_count = 0;
   int32_t current_record = 0;
   bool at_end = false;
@@ -109,6 +115,12 @@ void GetDbfRecord(DbfFile& dbf, int32_t n);
 void PutDbfRecord(DbfFile& dbf, int32_t n);
 void AppendDbfRecord(DbfFile& dbf);
 void PutDeleteFlag(DbfFile& dbf, int32_t n);
+// Whether the table's text is translated between the file and `record`.
+bool TranslatesText(const DbfFile& dbf);
+// Sets field `f` of the record buffer to `text`, whose bytes on disk are
+// `disk` (same length as the field): for copying between two tables of one
+// code page without passing through the other. Not for tables with filters.
+void SetStoredField(DbfFile& dbf, const FieldEntry& f, const char* disk, const char* text);
 void FlushDbf(DbfFile& dbf);
 void FlushFile(File& file);
 void CloseDbf(DbfFile& dbf);
