@@ -250,6 +250,11 @@ void SetFieldValue(const TDbfFieldProps& props, const FieldDataLayout& layout, u
   if (slot == nullptr || slot->size == 0) return;
   PutFieldValue(buffer + slot->offset, *slot, kind, value, value_size);
   CopyFieldToRecord(props, layout, buffer, n);
+  // A value the user set is written even when it equals what is stored
+  // (0 over a blank number), unlike the fields nobody touched.
+  if (WorkArea* a = CurrentArea(); a != nullptr && a->typed != nullptr && a->typed == props.Address(0)) {
+    MarkAreaFieldChanged(*a, static_cast<size_t>(n - 1));
+  }
 }
 
 }  // namespace ov

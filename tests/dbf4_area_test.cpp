@@ -3,9 +3,11 @@
 #include <gtest/gtest.h>
 
 #include <cmath>
+#include <functional>
 #include <cstring>
 
 #include "engine/dbf/dbf4.h"
+#include "engine/dbf/dbf4_search.h"
 #include "engine/support/ovcommon.h"
 #include "engine/engine.h"
 #include "engine/support/real48.h"
@@ -227,6 +229,38 @@ TEST_F(AreaTest, UnchangedFieldsKeepTheirStoredBytes) {
   for (const auto& [def, stored] : cases) EXPECT_EQ(RoundTrip(def, stored), stored) << def.type << stored;
 }
 
+// A value set over a stored one: written when it says something the stored
+// bytes do not (0 over blanks, a wider number than the slot carries), kept
+// when the stored bytes already say it.
+TEST_F(AreaTest, SetValuesOverStoredOnes) {
+  struct Case {
+    FieldDef def;
+    const char* stored;
+    std::function<void()> set;
+    const char* want;
+  };
+  const Case cases[] = {
+      {{"n", 'N', 5, 0}, "     ", [] { SetFieldNumber(1, 0); }, "    0"},
+      {{"n", 'N', 5, 0}, "   -0", [] { SetFieldNumber(1, 0); }, "   -0"},
+      {{"n", 'N', 12, 0}, "  9876543210", [] { SetFieldNumber(1, 9999999999.0); }, "  9999999999"},
+      {{"n", 'N', 12, 0}, "  9876543210", [] { SetFieldNumber(1, 9876543210.0); }, "  9876543210"},
+      {{"l", 'L', 1, 0}, "?", [] { SetFieldLogical(1, false); }, "F"},
+      {{"l", 'L', 1, 0}, "n", [] { SetFieldLogical(1, false); }, "n"},
+      {{"c", 'C', 3, 0}, "abc", [] { SetFieldText(1, "abc"); }, "abc"},
+  };
+  for (const Case& c : cases) {
+    DbfFile dbf = test::MakeTable(Path("one"), {c.def});
+    test::SetRecord(dbf, std::string(" ") + c.stored);
+    AppendDbfRecord(dbf);
+    CloseDbf(dbf);
+    USE(Path("one") + " EXCLUSIVE");
+    c.set();
+    Replace();
+    EXPECT_EQ(Peek(1, 1), c.want) << c.stored;
+    CloseArea();
+  }
+}
+
 // Values set by the caller: the exact text where the typed slot cannot
 // carry it, blanks for no memo, and the same rounding as STR.
 TEST_F(AreaTest, ChangedNumbersAreWrittenExactly) {
@@ -247,7 +281,7 @@ TEST_F(AreaTest, ChangedNumbersAreWrittenExactly) {
   };
   for (const Case& c : cases) {
     DbfFile dbf = test::MakeTable(Path("one"), {c.def});
-    test::SetRecord(dbf, " " + std::string(c.def.length, 'x'));
+    test::SetRecord(dbf, " " + std::string(c.def.length - 1, ' ') + "9");
     AppendDbfRecord(dbf);
     CloseDbf(dbf);
     USE(Path("one") + " EXCLUSIVE");

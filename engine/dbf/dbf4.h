@@ -120,7 +120,8 @@ struct WorkArea {
   bool exclusive_by_reopen = false;
   std::vector<ExactNumber> exact_numbers;
   // Fields a caller set since the last Scatter (1 per field): written by
-  // Gather even when the value equals what is stored (0 over a blank).
+  // Gather over a stored field that shows no value even when the typed
+  // value is what such a field reads as (0 over blanks, false over "?").
   std::vector<uint8_t> touched;
   std::vector<char> gather_buf;       // Gather builds the record here first
   std::shared_ptr<void> memo_state;   // owned by the memo store

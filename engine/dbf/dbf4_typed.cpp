@@ -153,6 +153,13 @@ bool SlotUnchanged(const FieldEntry& f, const char* raw, const uint8_t* t) {
   return std::memcmp(probe, t, size) == 0;
 }
 
+// A stored field that shows no value (blanks, a logical of no known
+// letter): a caller's 0 or false over it is written, not kept.
+bool HoldsNoValue(const FieldEntry& f, const char* raw) {
+  if (f.type == 'L') return std::strchr("TtFfYyNn", raw[0]) == nullptr || raw[0] == 0;
+  return std::all_of(raw, raw + f.length, [](char c) { return c == ' '; });
+}
+
 const ExactNumber* ExactFor(const WorkArea& area, int n, const uint8_t* t, size_t size) {
   for (const ExactNumber& e : area.exact_numbers) {
     if (e.field == n && std::memcmp(e.slot.data(), t, size) == 0) return &e;
@@ -278,8 +285,10 @@ bool GatherArea(WorkArea& area) {
   for (size_t i = 0; i < t.fields.size(); ++i) {
     const FieldEntry& f = t.fields[i];
     const uint8_t* slot = area.typed + area.typed_offsets[i];
+    const char* raw = t.record.data() + f.offset;
     const bool set = i < area.touched.size() && area.touched[i] != 0;
-    if (!set && SlotUnchanged(f, t.record.data() + f.offset, slot)) continue;
+    const bool exact = ExactFor(area, static_cast<int>(i + 1), slot, TypedSizeOf(f)) != nullptr;
+    if (!exact && SlotUnchanged(f, raw, slot) && !(set && HoldsNoValue(f, raw))) continue;
     if (!PutChangedField(area, static_cast<int>(i + 1), f, slot, out.data() + f.offset)) return false;
   }
   t.record.swap(out);
