@@ -7,8 +7,6 @@ namespace ov {
 
 namespace {
 
-constexpr int kMaxNumberWidth = 20;
-
 void CheckNumberWidth(int size) {
   if (size < 0 || size > kMaxNumberWidth) DatabaseError("Invalid field size");
 }

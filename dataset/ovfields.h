@@ -12,6 +12,9 @@
 
 namespace ov {
 
+// The widest numeric field the dataset presents.
+inline constexpr int kMaxNumberWidth = 20;
+
 class TOvIntegerField : public TIntegerField {
  protected:
   // Any size from 0 to 20.

@@ -118,6 +118,8 @@ class TOvPrimDataset : public TDataSet {
   // `value` nullptr clears the field.
   virtual uint16_t OviSetFieldData(TField* field, TRecordBuffer record, const void* value) = 0;
   virtual uint16_t OviGoToRecord(int32_t recno) = 0;
+  // Key fields separated by ";", one value each; a record is a hit only
+  // when every key field matches.
   virtual bool OviLocateRecord(const std::string& key_fields, const std::vector<TVarValue>& key_values,
                                TLocateOptions options, bool synchronise) = 0;
   virtual uint16_t OviBookmarkSize() = 0;

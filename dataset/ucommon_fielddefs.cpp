@@ -2,6 +2,7 @@
 #include <algorithm>
 #include <vector>
 
+#include "dataset/ovfields.h"
 #include "dataset/ucommon.h"
 #include "dataset/warnings.h"
 #include "engine/dbf/dbf4.h"
@@ -43,6 +44,24 @@ std::string ListingLine(const std::string& name, char type, int length, int deci
   return LowerName(name) + ", " + Letter(type) + ", " + std::to_string(length) + ", " + std::to_string(decimals);
 }
 
+// The name as the table stores it: trimmed, cut to 10, upper case.
+std::string StoredName(const std::string& name) { return UpperText(TrimText(name).substr(0, 10)); }
+
+// What a table may be made of but not opened by the dataset again: a float
+// wider than its field classes take, a name shared by two fields (only the
+// first could be reached), a name with a blank or control character.
+bool OpensAgain(const std::vector<FieldDef>& defs) {
+  std::vector<std::string> names;
+  for (const FieldDef& def : defs) {
+    const std::string name = StoredName(def.name);
+    if (def.type == 'F' && def.length > kMaxNumberWidth) return false;
+    if (std::any_of(name.begin(), name.end(), [](char c) { return static_cast<unsigned char>(c) < 33; })) return false;
+    if (std::find(names.begin(), names.end(), name) != names.end()) return false;
+    names.push_back(name);
+  }
+  return true;
+}
+
 }  // namespace
 
 FieldDef CheckFieldDef(const std::string& component, FieldDef def) {
@@ -50,7 +69,7 @@ FieldDef CheckFieldDef(const std::string& component, FieldDef def) {
   FieldDef fixed = def;
   if (!IsKnownType(def.type)) fixed.type = 'C';
   if (def.type == 'N') {
-    if (def.length >= 21) fixed.length = 20;
+    if (def.length > kMaxNumberWidth) fixed.length = kMaxNumberWidth;
     if (def.decimals >= 19) fixed.decimals = 18;
     // Measured against the corrected length, so a shortened field never
     // ends up with more decimals than it can hold.
@@ -96,6 +115,10 @@ bool CreateTableFromFields(const std::string& component, const std::string& file
     if (std::optional<FieldDef> def = ParseFieldLine(component, line)) defs.push_back(*def);
   }
   QuietErrors quiet;
+  if (!OpensAgain(defs)) {
+    ReportError(211, "Invalid dBASE field definition [CreateDBF]");
+    return false;
+  }
   DbfFile table;
   CreateDbf(table, file_name, defs);
   return Errors().DbfError == 0;

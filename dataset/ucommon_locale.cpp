@@ -57,6 +57,10 @@ bool DateFieldTextToValue(const std::string& text, TDateTime& out) {
   // Blank text and the empty template (as an edit mask leaves it) clear.
   if (TrimText(t).empty() || t == RightTrim(DateTemplate(Engine().dates.DateType))) return false;
   std::string probe = t;
+  // Four-digit years: the check would otherwise cut a typed century away
+  // when the display shows two digits, and the year would land in the
+  // epoch window instead.
+  CenturyForced full;
   if (ValidDate(probe)) {
     const double jd = DateToDayNumber(probe);
     if (jd < kNoDate) {

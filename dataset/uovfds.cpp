@@ -54,15 +54,15 @@ void TOvFileDataSet::SetExclusive(bool on) {
 
 // ---- Opening ----
 
-void TOvFileDataSet::CreateIfMissing(const std::string& file_name) {
-  if (!create_if_not_found_ || FileExistsResolved(file_name)) return;
-  if (!CreateTableFromFields(Name(), file_name, &DbfFields())) {
-    ShowWarning("Could not create \"" + DbfFileName() + "\"");
-  }
+bool TOvFileDataSet::CreateIfMissing(const std::string& file_name) {
+  if (!create_if_not_found_ || FileExistsResolved(file_name)) return true;
+  if (CreateTableFromFields(Name(), file_name, &DbfFields())) return true;
+  ShowWarning("Could not create \"" + DbfFileName() + "\"");
+  return Errors().DbfError == 0;
 }
 
 bool TOvFileDataSet::OpenTableFile(const std::string& file_name) {
-  CreateIfMissing(file_name);
+  if (!CreateIfMissing(file_name)) return false;
   std::string command = file_name;
   if (exclusive_) command += " EXCLUSIVE";
   const std::string alias = TrimText(Name());

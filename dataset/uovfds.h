@@ -80,7 +80,9 @@ class TOvFileDataSet : public TOvCDataSet {
  private:
   struct LockedCommand;
   bool LockedWrite(const LockedCommand& command);
-  void CreateIfMissing(const std::string& file_name);
+  // False when creation failed with an engine code, which the open then
+  // reports instead of a missing file.
+  bool CreateIfMissing(const std::string& file_name);
 
   bool read_only_ = false;
   bool auto_fix_rec_count_ = false;

@@ -212,22 +212,26 @@ TEST_F(LocateTest, LocateValueConvertsValuesToTheStoredForm) {
   EXPECT_TRUE(dEOF());
 }
 
-TEST_F(LocateTest, LocateFieldsTriesNamesInOrderAndReturnsWhenAsked) {
+TEST_F(LocateTest, LocateFieldsMatchesAllNamesAndReturnsWhenAsked) {
   OpenPeople();
   GO(2);
   int hooks = 0;
   SetRelationHook([&hooks] { ++hooks; });
   hooks = 0;
-  const std::vector<SearchValue> values = {std::string("Nobody"), 40.0};
-  EXPECT_TRUE(LocateFields("name;qty", values, false, false, true));
-  EXPECT_EQ(RecNo(), 4);
+  // "Smi" starts Smith (10) and Smithers (50): the second field picks one.
+  EXPECT_TRUE(LocateFields("name;qty", {std::string("Smi"), 50.0}, false, false, true));
+  EXPECT_EQ(RecNo(), 5);
   EXPECT_EQ(hooks, 0) << "the relation hook rests during the search";
+  EXPECT_TRUE(LocateFields("qty;name", {40.0, std::string("keith")}, true, true, true));
+  EXPECT_EQ(RecNo(), 4);
   EXPECT_TRUE(LocateFields("qty", {30.0}, false, false, false));
   EXPECT_EQ(RecNo(), 4) << "without move the area stays";
-  EXPECT_FALSE(LocateFields("name;qty", {std::string("Nobody"), 99.0}, false, true, true));
+  // One field matching is not enough, in either order.
+  EXPECT_FALSE(LocateFields("name;qty", {std::string("Jones"), 40.0}, false, true, true));
+  EXPECT_FALSE(LocateFields("qty;name", {40.0, std::string("Jones")}, false, true, true));
   EXPECT_EQ(RecNo(), 4) << "nothing found returns to the record";
-  // More names than values: the unpaired names are not tried.
-  EXPECT_FALSE(LocateFields("name;qty", {std::string("Nobody")}, false, false, true));
+  // More names than values: a name without its value matches nothing.
+  EXPECT_FALSE(LocateFields("name;qty", {std::string("Keith")}, false, false, true));
   EXPECT_EQ(RecNo(), 4);
   SetRelationHook(nullptr);
   GoBottom();

@@ -476,5 +476,30 @@ TEST_F(UcommonTest, DateFieldDisplayAndTextRules) {
   EXPECT_THROW(DateFieldTextToValue("31st of May", value), EConvertError);
 }
 
+// A typed four-digit year is kept whatever the display shows; two digits
+// follow the epoch window (1950 here).
+TEST_F(UcommonTest, TypedDateTextKeepsItsCentury) {
+  struct Case {
+    TFormatSettings fs;
+    const char* text;
+    int y, m, d;
+  };
+  const Case cases[] = {
+      {{"MM/dd/yy", '/', '.'}, "01/02/1850", 1850, 1, 2},   {{"MM/dd/yy", '/', '.'}, "01/01/2060", 2060, 1, 1},
+      {{"MM/dd/yy", '/', '.'}, "01/02/50", 1950, 1, 2},     {{"MM/dd/yy", '/', '.'}, "1/1/49", 2049, 1, 1},
+      {{"MM/dd/yyyy", '/', '.'}, "12/31/1899", 1899, 12, 31}, {{"dd.MM.yy", '.', ','}, "29.02.1600", 1600, 2, 29},
+      {{"dd/MM/yy", '/', '.'}, "02/01/2099", 2099, 1, 2},   {{"dd-MM-yy", '-', '.'}, "31-12-1949", 1949, 12, 31},
+      {{"yy.MM.dd", '.', '.'}, "1850.01.02", 1850, 1, 2},   {{"dd.MM.yy", '.', ','}, "01.02.03", 2003, 2, 1},
+  };
+  for (const Case& c : cases) {
+    FormatSettings() = c.fs;
+    DatasetLocaleSetup();
+    TDateTime value = 0;
+    ASSERT_TRUE(DateFieldTextToValue(c.text, value)) << c.text;
+    EXPECT_EQ(value, Date(c.y, c.m, c.d)) << c.fs.ShortDateFormat << " " << c.text;
+    EXPECT_EQ(Engine().dates.CenturyOn, c.fs.ShortDateFormat.find("yyyy") != std::string::npos) << "restored";
+  }
+}
+
 }  // namespace
 }  // namespace ov

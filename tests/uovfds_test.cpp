@@ -10,6 +10,7 @@
 #include "dataset/ucommon.h"
 #include "dataset/warnings.h"
 #include "engine/dbf/dbf4.h"
+#include "engine/dbf/dbf4_search.h"
 #include "tests/test_support.h"
 
 namespace ov {
@@ -71,6 +72,13 @@ class OvDbfTest : public test::EngineTest {
     CloseArea();
     Select(saved);
     return text;
+  }
+  // Record n's bytes as the file holds them.
+  static std::string RawRecord(const std::string& path, int32_t n) {
+    const std::vector<uint8_t> b = test::ReadAll(path);
+    const size_t header = b[8] | (b[9] << 8), length = b[10] | (b[11] << 8);
+    const size_t at = header + static_cast<size_t>(n - 1) * length;
+    return at + length <= b.size() ? std::string(b.begin() + at, b.begin() + at + length) : std::string();
   }
   // Takes the record lock of record n in the component's work area.
   static void HoldRecord(TOvDbf& holder, int32_t n) {
@@ -506,6 +514,143 @@ TEST_F(OvDbfTest, AppendFromReturnsToTheActiveRecord) {
   EXPECT_THROW(dbf.AppendFrom(Path("nothing.dbf")), EDatabaseError);
   EXPECT_EQ(Title(dbf), "One");
   EXPECT_EQ(dbf.RecordCount(), 5);
+}
+
+// ---- What a user stored stays as stored ----
+
+// Typed date text keeps a four-digit year on disk whatever the short date
+// format shows; two digits follow the epoch window.
+TEST_F(OvDbfTest, TypedDatesKeepTheirCenturyOnDisk) {
+  Engine().dates.EpochYear = 1950;
+  struct Case {
+    const char* text;
+    const char* stored;
+  };
+  const Case cases[] = {{"01/02/1850", "18500102"}, {"01/01/2060", "20600101"}, {"12/31/1949", "19491231"},
+                        {"01/02/50", "19500102"},   {"12/31/49", "20491231"},   {"", "        "}};
+  const std::string path = Path("dates.dbf");
+  TOvDbf dbf("Dates");
+  dbf.DbfFields() = TStrings{"title, C, 10, 0", "premiere, D, 8, 0"};
+  dbf.SetDbfFileName(path);
+  dbf.Open();
+  for (const Case& c : cases) {
+    dbf.Append();
+    dbf.FieldByName("premiere")->SetText(c.text);
+    dbf.Post();
+  }
+  // Editing another field leaves the date's century alone.
+  dbf.First();
+  dbf.Edit();
+  dbf.FieldByName("title")->SetAsString("edited");
+  dbf.Post();
+  TDateTime first = 0;
+  ASSERT_TRUE(TryEncodeDate(1850, 1, 2, first));
+  EXPECT_EQ(dbf.FieldByName("premiere")->AsDateTime(), first);
+  dbf.Close();
+  for (size_t i = 0; i < std::size(cases); ++i) {
+    EXPECT_EQ(RawRecord(path, static_cast<int32_t>(i + 1)).substr(11, 8), cases[i].stored) << cases[i].text;
+  }
+  EXPECT_TRUE(warnings_.empty());
+}
+
+// Several key fields find a record only where every one of them matches.
+TEST_F(OvDbfTest, LocateAndLookupWithSeveralFieldsMatchAll) {
+  TOvDbf dbf("Multi");
+  dbf.SetDbfFileName(MakeTable({"Jones", "Smith", "Jones"}));  // years 2001, 2002, 2003
+  dbf.Open();
+  struct Case {
+    const char* fields;
+    std::vector<TVarValue> values;
+    TLocateOptions options;
+    int recno;  // 0: not found
+  };
+  const Case cases[] = {
+      {"title;year", {std::string("Jones"), int64_t{2002}}, {}, 0},
+      {"title;year", {std::string("Jones"), int64_t{2003}}, {}, 3},
+      {"year;title", {int64_t{2001}, std::string("Smith")}, {}, 0},
+      {"title;year", {std::string("jo"), int64_t{2003}}, {.case_insensitive = true, .partial_key = true}, 3},
+      {"title;year", {std::string("Smith")}, {}, 0},
+      {"title", {std::string("Smith")}, {}, 2},
+  };
+  for (const Case& c : cases) {
+    dbf.First();
+    EXPECT_EQ(dbf.Locate(c.fields, c.values, c.options), c.recno != 0) << c.fields;
+    EXPECT_EQ(dbf.RecNo(), c.recno != 0 ? c.recno : 1) << c.fields;
+    if (c.options.partial_key) continue;
+    const std::vector<TVarValue> hit = dbf.Lookup(c.fields, c.values, "year");
+    ASSERT_EQ(hit.size(), c.recno != 0 ? 1u : 0u) << c.fields;
+    if (c.recno != 0) {
+      EXPECT_EQ(std::get<int64_t>(hit[0]), 2000 + c.recno);
+    }
+  }
+}
+
+// Definitions the component could not open again are refused before any
+// file exists, with the engine's code for a bad field definition.
+TEST_F(OvDbfTest, CreationRefusesDefinitionsTheOpenCouldNotTake) {
+  const TStrings cases[] = {
+      {"title, C, 20, 0", "amount, F, 21, 2"},
+      {"title, C, 20, 0", "count, F, 30, 0"},
+      {"title, C, 20, 0", "Title, N, 4, 0"},
+      {"longername1, C, 5, 0", "longername2, C, 5, 0"},  // the same name once cut to 10
+      {"title, C, 20, 0", "my field, C, 5, 0"},
+  };
+  for (const TStrings& lines : cases) {
+    warnings_.clear();
+    const std::string path = Path(lines[1].substr(0, 5) + ".DBF");
+    TOvDbf dbf("OvDbf1");
+    dbf.DbfFields() = lines;
+    dbf.SetDbfFileName(path);
+    try {
+      dbf.Open();
+      ADD_FAILURE() << "opened " << lines[1];
+    } catch (const EDatabaseError& e) {
+      EXPECT_NE(std::string(e.what()).find("Invalid dBASE field definition"), std::string::npos) << e.what();
+    }
+    EXPECT_EQ(Errors().DbfError, 211) << lines[1];
+    EXPECT_FALSE(FileExistsResolved(path)) << lines[1];
+    EXPECT_EQ(warnings_, std::vector<std::string>{"Could not create \"" + path + "\""});
+  }
+  TOvDbf widest("OvDbf1");
+  widest.DbfFields() = TStrings{"amount, F, 20, 2", "count, F, 20, 0"};
+  widest.SetDbfFileName(Path("widest"));
+  widest.Open();
+  EXPECT_EQ(widest.FieldByName("amount")->Size(), 20);
+}
+
+// A number too wide for its field is refused and the record stays as it
+// was; posting another field leaves stored numbers the dataset cannot hold
+// (asterisks, beyond 32 bits, blank, an unknown logical) byte for byte.
+TEST_F(OvDbfTest, PostingKeepsStoredNumbersTheDatasetCannotHold) {
+  const TStrings fields = {"title, C, 10, 0", "small, N, 3, 0", "big, N, 12, 0", "money, N, 15, 2",
+                           "empty, N, 5, 0",  "flag, L, 1, 0"};
+  const std::string path = Path("numbers.dbf");
+  ASSERT_TRUE(CreateTableFromFields("t", path, &fields));
+  USE(path + " EXCLUSIVE");
+  ClearRecord();
+  Append();
+  for (const auto& [field, text] : std::vector<std::pair<int, std::string>>{
+           {2, "***"}, {3, "  9876543210"}, {4, "  1234567890.12"}, {5, "     "}, {6, "?"}}) {
+    Poke(text, field, 1);
+  }
+  CloseArea();
+  const std::string before = RawRecord(path, 1);
+
+  TOvDbf dbf("Numbers");
+  dbf.SetDbfFileName(path);
+  dbf.Open();
+  dbf.Edit();
+  dbf.FieldByName("small")->SetAsInteger(12345);
+  EXPECT_THROW(dbf.Post(), std::exception);
+  dbf.Cancel();
+  EXPECT_EQ(RawRecord(path, 1), before);
+  dbf.Edit();
+  dbf.FieldByName("title")->SetAsString("renamed");
+  dbf.Post();
+  dbf.Close();
+  const std::string after = RawRecord(path, 1);
+  EXPECT_EQ(after.substr(1, 10), "renamed   ");
+  EXPECT_EQ(after.substr(11), before.substr(11));
 }
 
 }  // namespace

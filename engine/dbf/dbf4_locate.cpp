@@ -137,6 +137,44 @@ class RelationPause {
   std::function<void()> hook_;
 };
 
+// Parses a field name with the search options and sets `out` to search
+// for the value as the field stores it; false after a report.
+bool ParseCriterion(const std::string& field_name, const SearchValue& value, bool nocase, bool exact,
+                    SearchState& out) {
+  std::string argument = FirstWord(field_name);
+  if (argument.empty()) return false;
+  if (nocase) argument += " NOCASE";
+  if (exact) argument += " EXACT";
+  const int field = LocateField(argument);
+  if (field == 0) return false;
+  const SearchState& s = Search();
+  out.case_sensitive = s.case_sensitive;
+  out.exact = s.exact;
+  out.contained = s.contained;
+  out.text = StoredForm(CurrentArea()->table.fields[static_cast<size_t>(field - 1)], value);
+  out.field = field;
+  return true;
+}
+
+// Whether the current record matches every search, leaving the active
+// search as it is.
+bool AllHold(const std::vector<SearchState>& searches) {
+  WorkArea& area = *CurrentArea();
+  for (const SearchState& s : searches) {
+    const std::string stored = Peek(s.field, RecNo());
+    if (Errors().DbfError != 0) return false;
+    const bool memo = area.table.fields[static_cast<size_t>(s.field - 1)].type == 'M';
+    if (!(memo ? MemoHit(area, s, stored) : FieldHit(s, Readable(area, stored)))) return false;
+  }
+  return true;
+}
+
+// Resumes the active search past hidden records; true on a visible hit.
+bool VisibleHit() {
+  while (Errors().DbfError == 0 && !dEOF() && !RecordVisible()) Continue();
+  return Errors().DbfError == 0 && !dEOF();
+}
+
 void ReturnTo(int32_t record) {
   if (GoIfValid(record)) return;
   // The area stood on the phantom record.
@@ -200,18 +238,12 @@ void Continue() {
 
 bool LocateValue(const std::string& field_name, const SearchValue& value, bool nocase, bool exact) {
   if (!CheckInUse("Locate")) return false;
-  std::string argument = FirstWord(field_name);
-  if (argument.empty()) return false;
-  if (nocase) argument += " NOCASE";
-  if (exact) argument += " EXACT";
-  SearchState& s = Search();
-  s.text.clear();
-  const int field = LocateField(argument);
-  if (field == 0) return false;
-  s.text = StoredForm(CurrentArea()->table.fields[static_cast<size_t>(field - 1)], value);
-  Locate(1, field);
-  while (Errors().DbfError == 0 && !dEOF() && !RecordVisible()) Continue();
-  return Errors().DbfError == 0 && !dEOF();
+  Search().text.clear();
+  SearchState wanted;
+  if (!ParseCriterion(field_name, value, nocase, exact, wanted)) return false;
+  Search().text = wanted.text;
+  Locate(1, wanted.field);
+  return VisibleHit();
 }
 
 bool LocateFields(const std::string& names, const std::vector<SearchValue>& values, bool nocase,
@@ -222,8 +254,18 @@ bool LocateFields(const std::string& names, const std::vector<SearchValue>& valu
   {
     RelationPause pause(*CurrentArea());
     const std::vector<std::string> list = SplitNames(names);
-    for (size_t i = 0; i < list.size() && i < values.size() && !found; ++i) {
-      found = LocateValue(list[i], values[i], nocase, exact);
+    // Every name needs its value: a record matches only when all fields do.
+    std::vector<SearchState> others(list.size() > 1 ? list.size() - 1 : 0);
+    bool parsed = !list.empty() && list.size() == values.size();
+    for (size_t i = 1; parsed && i < list.size(); ++i) {
+      parsed = ParseCriterion(list[i], values[i], nocase, exact, others[i - 1]);
+      if (parsed) PrepareNewSearch(others[i - 1], others[i - 1].field);
+    }
+    // The first field drives the scan; each of its hits is checked against the others.
+    found = parsed && LocateValue(list[0], values[0], nocase, exact);
+    while (found && !AllHold(others)) {
+      Continue();
+      found = VisibleHit();
     }
     if (!move || !found) ReturnTo(remembered);
   }

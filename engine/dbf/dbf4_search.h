@@ -77,9 +77,10 @@ void Locate(int32_t start, int field);
 void Continue();
 // Locates the first visible record whose field holds `value`.
 bool LocateValue(const std::string& field_name, const SearchValue& value, bool nocase, bool exact);
-// Names separated by ";", paired with `values` in order; the first name
-// that finds a record ends the search. Without `move`, or when nothing is
-// found, the area returns to the record it stood on.
+// Names separated by ";", paired with `values` in order (one value per
+// name); the first visible record where every field matches is the hit.
+// Without `move`, or when nothing is found, the area returns to the record
+// it stood on.
 bool LocateFields(const std::string& names, const std::vector<SearchValue>& values, bool nocase,
                   bool exact, bool move);
 
