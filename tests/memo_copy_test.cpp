@@ -54,6 +54,13 @@ class MemoCopyTest : public test::EngineTest {
   int32_t Write(WorkArea& a, const std::string& text, int32_t old = 0) {
     return Areas().memo.write_text(a, text, old);
   }
+  // A memo with a block header, as earlier writes put into dBASE III files.
+  int32_t WriteHeadered(WorkArea& a, const std::string& text) {
+    const int32_t block = OpenMemoDescriptor(a, 0, 2, static_cast<int64_t>(text.size()), "test");
+    EXPECT_EQ(WriteMemoBytes(a, text.data(), text.size()), text.size());
+    CloseMemoDescriptor(a);
+    return block;
+  }
   std::string Read(WorkArea& a, int32_t block) { return Areas().memo.read_text(a, block); }
   int32_t Copy(WorkArea& to, WorkArea& from, int32_t block, bool same = false) {
     return Areas().memo.copy(to, from, block, same);
@@ -128,7 +135,7 @@ TEST_F(MemoCopyTest, Dbase4MemoBecomesRawTextInADbase3File) {
 TEST_F(MemoCopyTest, HeaderedDbase3MemoCopiesIntoFoxPro) {
   Engine().table.MemoBlockSize = 64;
   WorkArea& from = Table(1, 0x83, "S");
-  const int32_t neg = Write(from, "written here");
+  const int32_t neg = WriteHeadered(from, "written here");
   ASSERT_LT(neg, 0);
   WorkArea& to = Table(2, 0xF5, "D");
   const int32_t block = Copy(to, from, neg);
@@ -305,7 +312,7 @@ TEST_F(MemoCopyTest, PackNeedsRoomForTheNewFile) {
 
 TEST_F(MemoCopyTest, PackTurnsHeaderedDbase3MemosIntoRawText) {
   WorkArea& a = Table(1, 0x83, "T");
-  AddRecord("one", Write(a, "headered memo"));
+  AddRecord("one", WriteHeadered(a, "headered memo"));
   GO(1);
   ASSERT_LT(GetFieldNumber(2), 0);
   PackMemofile();
@@ -314,6 +321,30 @@ TEST_F(MemoCopyTest, PackTurnsHeaderedDbase3MemosIntoRawText) {
   const std::vector<uint8_t> m = test::ReadAll(Path("T.DBT"));
   EXPECT_EQ(Bytes(m, 512, 15), std::string("headered memo\x1A\x1A"));
   EXPECT_EQ(Read(a, 1), "headered memo");
+}
+
+// Raw text would end at the first 0x1A or zero byte: such memos keep
+// their header through copies and packs, and nothing is cut off.
+TEST_F(MemoCopyTest, Dbase3MemosHolding1AOr00StayWholeThroughCopyAndPack) {
+  const std::string texts[] = {std::string("a\x1A" "b", 3), std::string("c\0d", 3)};
+  WorkArea& from = Table(1, 0x83, "S");
+  WorkArea& same = Table(3, 0x83, "E");
+  WorkArea& to = Table(2, 0x83, "D");
+  for (const std::string& text : texts) {
+    const int32_t source = Write(from, text);
+    ASSERT_LT(source, 0);
+    const int32_t at_same = Copy(same, from, source, true);
+    EXPECT_EQ(at_same, source);
+    EXPECT_EQ(Read(same, at_same), text);
+    const int32_t copied = Copy(to, from, source);
+    EXPECT_LT(copied, 0);
+    AddRecord("r", copied);
+  }
+  PackMemofile();
+  for (int32_t rec = 1; rec <= 2; ++rec) {
+    GO(rec);
+    EXPECT_EQ(Read(to, static_cast<int32_t>(GetFieldNumber(2))), texts[rec - 1]);
+  }
 }
 
 TEST_F(MemoCopyTest, RecreateGivesAnEmptyMemoFileOfTheTablesKind) {

@@ -4,6 +4,7 @@
 #include <gtest/gtest.h>
 
 #include <cstdio>
+#include <filesystem>
 #include <fstream>
 #include <map>
 #include <nlohmann/json.hpp>
@@ -12,6 +13,7 @@
 
 #include "engine/dbf/dbf4.h"
 #include "engine/memo/memo.h"
+#include "engine/memo/memo_ops.h"
 #include "engine/support/ovcommon.h"
 #include "tests/dbf_test_util.h"
 #include "tests/test_support.h"
@@ -75,32 +77,51 @@ class MemoTest : public test::EngineTest {
   }
   std::string Read(int32_t block) { return Areas().memo.read_text(*CurrentArea(), block); }
   std::vector<uint8_t> Memo(const std::string& name = "T.DBT") { return test::ReadAll(Path(name)); }
+  // Appends a record with `text` as its memo, packs, reads it back, closes.
+  void PackedMemoReads(const std::string& text) {
+    ClearRecord();
+    SetFieldNumber(2, Write(text));
+    Append();
+    PackMemofile();
+    GO(1);
+    EXPECT_EQ(Read(static_cast<int32_t>(GetFieldNumber(2))), text);
+    CloseArea();
+  }
 };
 
-TEST_F(MemoTest, Dbase3FirstMemoOverwritesEndMarkerAndIsNegated) {
+// Other dBASE III programs read raw text ended by 1A 1A; only a text they
+// would cut short is headered and referenced by the negated block.
+TEST_F(MemoTest, Dbase3MemosAreRawUnderPositiveNumbersUnlessTheyHold1AOr00) {
   OpenTable(0x83);
   ASSERT_EQ(Memo().size(), 513u);
   EXPECT_EQ(GetMemoType(), MemoKind::kDbase3);
   const int32_t block = Write("hello");
-  EXPECT_EQ(block, -1);
+  EXPECT_EQ(block, 1);  // over the end marker of the fresh file
   std::vector<uint8_t> m = Memo();
-  ASSERT_EQ(m.size(), 512u + 8 + 5);
-  EXPECT_EQ(std::vector<uint8_t>(m.begin() + 512, m.begin() + 516), (std::vector<uint8_t>{0xFF, 0xFF, 0x08, 0x00}));
-  EXPECT_EQ(Le32(m, 516), 13u);
+  EXPECT_EQ(std::string(m.begin() + 512, m.end()), "hello\x1A\x1A");
   EXPECT_EQ(Le32(m, 0), 2u);  // next free block: the end, rounded up
   EXPECT_EQ(Read(block), "hello");
-  EXPECT_EQ(Read(-block), "hello");
+  for (const std::string& binary : {std::string("a\x1A" "b", 3), std::string("a\0b", 3)}) {
+    const int32_t headered = Write(binary);
+    ASSERT_LT(headered, 0);
+    m = Memo();
+    const size_t at = static_cast<size_t>(-headered) * 512;
+    EXPECT_EQ(std::vector<uint8_t>(m.begin() + at, m.begin() + at + 4), (std::vector<uint8_t>{0xFF, 0xFF, 0x08, 0x00}));
+    EXPECT_EQ(Le32(m, at + 4), 11u);
+    EXPECT_EQ(Read(headered), binary);
+    EXPECT_EQ(Read(-headered), binary);
+  }
 }
 
 TEST_F(MemoTest, AppendedMemoStartsOnABlockBoundaryAfterZeroPadding) {
   OpenTable(0x83);
   Write("first");
   const int32_t second = Write(std::string(600, 'x'));
-  EXPECT_EQ(second, -2);
+  EXPECT_EQ(second, 2);
   std::vector<uint8_t> m = Memo();
-  ASSERT_EQ(m.size(), 1024u + 8 + 600);
-  for (size_t i = 512 + 13; i < 1024; ++i) ASSERT_EQ(m[i], 0) << i;
-  EXPECT_EQ(Write("third"), -4);
+  ASSERT_EQ(m.size(), 1024u + 600 + 2);
+  for (size_t i = 512 + 7; i < 1024; ++i) ASSERT_EQ(m[i], 0) << i;
+  EXPECT_EQ(Write("third"), 4);
   EXPECT_EQ(Read(second), std::string(600, 'x'));
 }
 
@@ -116,6 +137,121 @@ TEST_F(MemoTest, FoxProMemoHasBigEndianHeaderAndGoesToTheEnd) {
   EXPECT_EQ(Be32(m, 0), 9u);
   EXPECT_EQ(Write("next", block), 9);  // never rewritten in place
   EXPECT_EQ(Read(block), "fox text");
+}
+
+// Blanks (as other programs write an empty memo field) and "0" are no
+// memo: nothing to read, nothing for the pack to copy or renumber.
+TEST_F(MemoTest, BlanksAndZeroInAMemoFieldAreNoMemo) {
+  AreaConfig().MultiUser = false;
+  for (const uint8_t version : {0x83, 0x8B, 0xF5}) {
+    const std::string name = "N" + std::to_string(version);
+    OpenTable(version, name);
+    for (int i = 0; i < 3; ++i) {
+      ClearRecord();
+      SetFieldNumber(2, i == 2 ? Write("kept") : 0);
+      Append();
+    }
+    CloseArea();
+    std::vector<uint8_t> dbf = test::ReadAll(Path(name + ".DBF"));
+    const size_t notes = 97 + 11;  // first record, after flag and NAME
+    for (size_t i = 0; i < 10; ++i) dbf[notes + i] = ' ';
+    test::WriteAll(Path(name + ".DBF"), dbf);
+    USE(Path(name));
+    for (int32_t rec = 1; rec <= 2; ++rec) {
+      GO(rec);
+      EXPECT_EQ(GetFieldNumber(2), 0) << name << " record " << rec;
+      EXPECT_EQ(Read(0), "");
+    }
+    PackMemofile();
+    GO(3);
+    EXPECT_EQ(Read(static_cast<int32_t>(GetFieldNumber(2))), "kept") << name;
+    CloseArea();
+    const std::vector<uint8_t> packed = test::ReadAll(Path(name + ".DBF"));
+    EXPECT_EQ(std::string(packed.begin() + notes, packed.begin() + notes + 10), std::string(10, ' ')) << name;
+  }
+}
+
+// A new memo file looks like its table; an existing one is found whatever
+// its case, and keeps its name through a pack.
+TEST_F(MemoTest, MemoFileNameTakesTheTablesLetterCase) {
+  AreaConfig().MultiUser = false;
+  struct Case {
+    uint8_t version;
+    const char* table;
+    const char* memo;
+  };
+  for (const Case& c : {Case{0x8B, "a.dbf", "a.dbt"}, Case{0x83, "B.DBF", "B.DBT"}, Case{0xF5, "c.dbf", "c.fpt"},
+                        Case{0x8B, "d.Dbf", "d.Dbt"}, Case{0xF5, "e", "e.FPT"}}) {
+    Engine().table.CreateVersion = c.version;
+    DbfFile dbf;
+    const std::vector<FieldDef> defs{{"NAME", 'C', 10, 0}, {"NOTES", 'M', 10, 0}};
+    CreateDbf(dbf, Path(c.table), defs);
+    EXPECT_EQ(CurrentEnv()->ListDir(dir()).size(), 2u) << c.table;
+    EXPECT_TRUE(std::filesystem::exists(Path(c.memo))) << c.memo;
+    USE(Path(c.table));
+    PackedMemoReads("text");
+    EXPECT_TRUE(std::filesystem::exists(Path(c.memo))) << c.memo;
+    for (const auto& f : CurrentEnv()->ListDir(dir())) std::filesystem::remove(Path(f));
+  }
+  // Found ignoring case: a table copied as "t.dbf" with "t.DBT".
+  OpenTable(0x8B, "t.dbf");
+  CloseArea();
+  std::filesystem::rename(Path("t.dbt"), Path("t.DBT"));
+  USE(Path("t.dbf"));
+  PackedMemoReads("other case");
+  EXPECT_TRUE(std::filesystem::exists(Path("t.DBT")));
+  EXPECT_FALSE(std::filesystem::exists(Path("t.dbt")));
+}
+
+// Every block size is either refused when the file is made, or made and
+// opened: a header holding a refused size does not open either.
+TEST_F(MemoTest, BlockSizesAreRefusedAtCreationExactlyWhenTheyCannotOpen) {
+  struct Case {
+    uint8_t version;
+    uint16_t size;
+    uint16_t stored;  // 0: refused
+  };
+  const Case cases[] = {{0x8B, 1, 0},     {0x8B, 8, 0},     {0x8B, 32, 0},   {0x8B, 33, 0},   {0x8B, 39, 0},
+                        {0x8B, 40, 40},   {0x8B, 64, 64},   {0x8B, 0, 512},  {0x8C, 32, 0},   {0x8C, 1024, 1024},
+                        {0xF5, 1, 0},     {0xF5, 7, 0},     {0xF5, 8, 8},    {0xF5, 33, 33},  {0xF5, 0, 64},
+                        {0x83, 1, 512}};
+  QuietErrors quiet;
+  int n = 0;
+  for (const Case& c : cases) {
+    const std::string name = "S" + std::to_string(++n);
+    const std::string memo = Path(name + (c.version == 0xF5 ? ".FPT" : ".DBT"));
+    Engine().table.CreateVersion = c.version;
+    Engine().table.MemoBlockSize = c.size;
+    DbfFile dbf;
+    const std::vector<FieldDef> defs{{"NAME", 'C', 10, 0}, {"NOTES", 'M', 10, 0}};
+    CreateDbf(dbf, Path(name), defs);
+    Engine().table.MemoBlockSize = 512;  // not the fallback for what follows
+    if (c.stored == 0) {
+      EXPECT_EQ(Errors().DbfError, 1003) << name;
+      EXPECT_FALSE(std::filesystem::exists(memo)) << name;
+      // The same size in the header of an existing file.
+      CreateMemofileOfKind(memo, MemoKindOf(c.version), c.version == 0xF5 ? 64 : 512, "test");
+      std::vector<uint8_t> m = test::ReadAll(memo);
+      if (c.version == 0xF5) {
+        m[6] = static_cast<uint8_t>(c.size >> 8), m[7] = static_cast<uint8_t>(c.size);
+      } else {
+        m[20] = static_cast<uint8_t>(c.size), m[21] = static_cast<uint8_t>(c.size >> 8);
+      }
+      test::WriteAll(memo, m);
+      USE(Path(name));
+      EXPECT_EQ(Errors().DbfError, 1003) << name;
+      CloseArea();
+      continue;
+    }
+    ASSERT_EQ(Errors().DbfError, 0) << name;
+    USE(Path(name));
+    ASSERT_EQ(Errors().DbfError, 0) << name;
+    EXPECT_EQ(MemoStateOf(*CurrentArea())->block_size, c.stored) << name;
+    const std::string text(300, 'q');
+    const int32_t block = Write(text);
+    EXPECT_EQ(Read(block), text) << name;
+    CloseArea();
+  }
 }
 
 TEST_F(MemoTest, BlockAtOrPastEndOfFileIsAnInvalidAddress) {
@@ -161,12 +297,15 @@ TEST_F(MemoTest, LongerRewriteMovesMemoAndCountsReleasedBlocks) {
   EXPECT_EQ(Write("reuse"), one);
 }
 
-TEST_F(MemoTest, RefusedLockReportsAndLeavesRecordAlone) {
+TEST_F(MemoTest, RefusedLockWaitsOnTheClockThenReportsAndLeavesRecordAlone) {
   OpenTable(0x8B);
   const int32_t block = Write("kept");
+  env_.FakeClock(true);
   env_.RefuseLocks(true);
   EXPECT_THROW(Write("new text", block), EOrvelError);
   EXPECT_EQ(Errors().DbfError, 1017);
+  EXPECT_GE(env_.clock_ms_, 1000u);  // slept on, then gave up: no busy loop
+  EXPECT_LE(env_.clock_ms_, 3000u);
   env_.RefuseLocks(false);
   EXPECT_EQ(Read(block), "kept");
 }

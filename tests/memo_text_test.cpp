@@ -203,6 +203,7 @@ TEST_F(MemoTextTest, WriterFailuresReportOutputErrorsAndKeepTheReference) {
   {
     MemoTextWriter writer(b);
     writer.Write("new text\r\n");
+    env_.FakeClock(true);
     env_.RefuseLocks(true);
     EXPECT_THROW(writer.Close(), EOrvelError);
     env_.RefuseLocks(false);
@@ -223,14 +224,18 @@ TEST_F(MemoTextTest, WriterFailuresReportOutputErrorsAndKeepTheReference) {
   (void)a;
 }
 
-TEST_F(MemoTextTest, OemTablesConvertLinesBothWays) {
+// 0x8D is a letter in the table's characters: a soft return (8D 0A) is
+// found before the text is converted, and stored back unconverted.
+TEST_F(MemoTextTest, OemTablesConvertLinesBothWaysAndKeepSoftReturns) {
   AreaConfig().AnsiTables = false;
   Table(0x8B);
   int32_t ref = 0;
-  ASSERT_TRUE(WriteMemo(ref, {"caf\xE9\r\n"}));
+  const std::vector<std::string> lines{"caf\xE9\x8D\n", "next\r\n", "\xEC" "nd"};
+  ASSERT_TRUE(WriteMemo(ref, lines));
   const std::vector<uint8_t> m = test::ReadAll(Path("T.DBT"));
-  EXPECT_EQ(m[static_cast<size_t>(ref) * 512 + 8 + 3], 0x82);
-  EXPECT_EQ(Lines(ref), (std::vector<std::string>{"caf\xE9\r\n"}));
+  const size_t at = static_cast<size_t>(ref) * 512 + 8;
+  EXPECT_EQ(std::string(m.begin() + at, m.begin() + at + 15), "caf\x82\x8D\nnext\r\n\x8Dnd");
+  EXPECT_EQ(Lines(ref), lines);
 }
 
 }  // namespace

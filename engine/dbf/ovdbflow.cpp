@@ -284,8 +284,8 @@ void CreateDbf(DbfFile& dbf, const std::string& name, std::span<const FieldDef> 
   dbf.state = DbfState::kAppended;
   CloseDbf(dbf);
   if (plan.has_memo && Errors().DbfError == 0) {
-    CreateMemofileOfKind(ForceExt(path, MemoExtension(plan.version)), MemoKindOf(plan.version),
-                         Engine().table.MemoBlockSize, "CreateDbf()");
+    CreateMemofileOfKind(ForceExt(path, ExtInCaseOf(path, MemoExtension(plan.version))),
+                         MemoKindOf(plan.version), Engine().table.MemoBlockSize, "CreateDbf()");
   }
 }
 

@@ -45,8 +45,8 @@ uint16_t FallbackBlockSize() {
   return bs == 0 ? 512 : bs;
 }
 
-// Block size from an open file's header; 0 when it cannot hold the
-// header's structures (such a file would have memos overwrite its header).
+// Block size from an open file's header; 0 when the kind cannot have it
+// (memos would overwrite the header).
 uint16_t HeaderBlockSize(File& f, MemoKind kind) {
   if (kind == MemoKind::kDbase3) return 512;
   uint8_t h[24] = {};
@@ -58,8 +58,7 @@ uint16_t HeaderBlockSize(File& f, MemoKind kind) {
                                 : static_cast<uint16_t>(h[20] | h[21] << 8);
   }
   if (bs == 0) bs = FallbackBlockSize();
-  const uint16_t min = kind == MemoKind::kFox ? 8 : 40;
-  return bs < min ? 0 : bs;
+  return MemoBlockSizeFits(kind, bs) ? bs : 0;
 }
 
 uint16_t MemoOpenMode(const WorkArea& area) {
@@ -71,9 +70,17 @@ uint16_t MemoOpenMode(const WorkArea& area) {
 
 bool SharedArea(const WorkArea& area) { return AreaConfig().MultiUser && !area.exclusive; }
 
-void BusyWait() {
-  volatile int rounds = 0;
-  while (rounds < 5000) rounds = rounds + 1;
+// Takes the memo-file lock, waiting on the clock while another process
+// holds it (kMemoLockWaitMs at most); the wait sleeps, leaving the processor
+// to the holder.
+bool TakeMemoLock(MemoState& s) {
+  Env* env = CurrentEnv();
+  const uint64_t start = env->TickCountMs();
+  for (;;) {
+    if (s.file->Lock(kMemoLockOffset, kMemoLockLength) == 0) return true;
+    if (env->TickCountMs() - start >= kMemoLockWaitMs) return false;
+    env->SleepMs(kMemoLockPauseMs);
+  }
 }
 
 // The smallest end offset a memo may start at: past the header.
@@ -104,7 +111,9 @@ uint16_t OpenMemoFile(WorkArea& area, const std::string& name) {
   if (area.memo_state) return 1007;
   auto state = std::make_shared<MemoState>();
   state->kind = MemoKindOf(area.table.version());
-  state->name = DefaultExt(name, MemoExtension(area.table.version()));
+  // The name as it is on disk, whatever its letter case: a pack puts the
+  // new file under it.
+  state->name = ResolveName(DefaultExt(name, MemoExtension(area.table.version())));
   uint16_t code = OpenResolved(state->name, MemoOpenMode(area), Disposition::kOpenExisting, state->file);
   if (code != 0) return code;
   state->block_size = HeaderBlockSize(*state->file, state->kind);
@@ -152,10 +161,7 @@ bool CheckMemoField(const std::string& routine) {
 uint64_t LockMemoPadAndSeekEOF(WorkArea& area, const std::string& context) {
   MemoState& s = *MemoStateOf(area);
   if (SharedArea(area) && !s.locked) {
-    for (int attempt = 0; attempt < kMemoLockAttempts && !s.locked; ++attempt) {
-      if (attempt > 0) BusyWait();
-      s.locked = s.file->Lock(kMemoLockOffset, kMemoLockLength) == 0;
-    }
+    s.locked = TakeMemoLock(s);
     if (!s.locked) {
       ReportError(1017, context);
       return 0;

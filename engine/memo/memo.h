@@ -43,7 +43,11 @@ namespace ov {
 // The one byte every process locks while it writes a memo file.
 inline constexpr uint64_t kMemoLockOffset = 0x7FFFFFFEu;
 inline constexpr uint64_t kMemoLockLength = 1;
-inline constexpr int kMemoLockAttempts = 11;
+// A memo write holds the lock for a few milliseconds, but another process
+// may hold it many times in a row: the lock is retried on the clock, every
+// kMemoLockPauseMs, for up to kMemoLockWaitMs in all, before 1017.
+inline constexpr uint32_t kMemoLockWaitMs = 2000;
+inline constexpr uint32_t kMemoLockPauseMs = 2;
 inline constexpr int kMemoChainLimit = 100;
 
 // Applied to memo bytes on their way to (writing = true) and from the

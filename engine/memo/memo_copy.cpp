@@ -74,15 +74,34 @@ int64_t ReadPiece(const MemoTransfer& t, const SourceMemo& m, int64_t pos, std::
   return int64_t(got);
 }
 
+// Whether a dBASE III destination must keep the memo's block header: other
+// programs end a raw memo at its first 0x1A (or zero byte), so a memo that
+// holds one, or bytes a transform may turn into one, is not stored raw.
+// A raw source cannot hold either. False with `ok` cleared on a read fault.
+bool KeepsHeaderInDbase3(const MemoTransfer& t, const SourceMemo& m, std::vector<uint8_t>& buf, bool& ok) {
+  ok = true;
+  if (m.length < 0) return false;
+  if (t.dest->transform) return true;
+  int64_t pos = 0;
+  for (bool end = m.length == 0; !end;) {
+    const int64_t n = ReadPiece(t, m, pos, buf, end);
+    if (n < 0) return ok = false;
+    if (t.source->transform) t.source->transform(buf.data(), size_t(n), pos, false);
+    if (std::any_of(buf.begin(), buf.begin() + n, [](uint8_t c) { return c == 0 || c == 0x1A; })) return true;
+    pos += n;
+  }
+  return false;
+}
+
 bool WriteDest(const MemoTransfer& t, uint64_t offset, const uint8_t* bytes, size_t n) {
   if (t.dest->file->WriteAt(offset, bytes, n) == 0) return true;
   ReportError(1005, t.dest_context);
   return false;
 }
 
-bool FinishDest(const MemoTransfer& t, uint64_t length) {
+bool FinishDest(const MemoTransfer& t, uint64_t length, bool headered) {
   uint8_t h[8] = {0xFF, 0xFF, 0x08, 0x00};
-  if (t.dest->kind == MemoKind::kDbase3) {
+  if (!headered) {
     return WriteDest(t, t.dest_offset + length, reinterpret_cast<const uint8_t*>(kDbase3MemoEnd),
                      sizeof kDbase3MemoEnd);
   }
@@ -120,11 +139,13 @@ void ExtendChainEnd(MemoState& s, uint32_t old_end, uint32_t new_end, const std:
 
 namespace memo_detail {
 
-bool TransferMemo(const MemoTransfer& t) {
+bool TransferMemo(const MemoTransfer& t, bool& headered) {
   SourceMemo m;
   if (!LocateSource(t, m)) return false;
-  const bool headered = t.dest->kind != MemoKind::kDbase3;
   std::vector<uint8_t> buf(std::max<size_t>({t.source->block_size, t.dest->block_size, 512}), 0);
+  bool ok = true;
+  headered = t.dest->kind != MemoKind::kDbase3 || KeepsHeaderInDbase3(t, m, buf, ok);
+  if (!ok) return false;
   if (headered && !WriteDest(t, t.dest_offset, buf.data(), 8)) return false;
   const uint64_t data = t.dest_offset + (headered ? 8 : 0);
   int64_t pos = 0;
@@ -136,7 +157,12 @@ bool TransferMemo(const MemoTransfer& t) {
     if (n > 0 && !WriteDest(t, data + uint64_t(pos), buf.data(), size_t(n))) return false;
     pos += n;
   }
-  return FinishDest(t, uint64_t(pos));
+  return FinishDest(t, uint64_t(pos), headered);
+}
+
+int32_t DestBlock(const MemoTransfer& t, bool headered) {
+  const auto block = static_cast<int32_t>(t.dest_offset / t.dest->block_size);
+  return headered && t.dest->kind == MemoKind::kDbase3 ? -block : block;
 }
 
 uint64_t MemoAppendOffset(MemoState& s) {
@@ -166,8 +192,9 @@ int32_t CopyMemoBetween(WorkArea& to, WorkArea& from, int32_t block, bool same_n
   MemoTransfer t{s, d, block, end, MemoContext(from, "CopyMemo()"), ctx};
   if (same_number) t.dest_offset = uint64_t(std::llabs(int64_t{block})) * d->block_size;
   bool ok = false;
+  bool headered = false;
   try {
-    ok = TransferMemo(t);
+    ok = TransferMemo(t, headered);
     if (ok && IsDbase4Kind(d->kind) && EndBlock(*d) > old_end) ExtendChainEnd(*d, old_end, EndBlock(*d), ctx);
   } catch (...) {
     UpdateMemoHeader(to);  // the lock is given back whatever happened
@@ -176,7 +203,7 @@ int32_t CopyMemoBetween(WorkArea& to, WorkArea& from, int32_t block, bool same_n
   UpdateMemoHeader(to);
   FlushMemoFile(to);
   if (!ok || Errors().DbfError != 0) return 0;
-  return static_cast<int32_t>(t.dest_offset / d->block_size);
+  return DestBlock(t, headered);
 }
 
 int32_t CopyMemo(int source, int32_t block, bool same_number) {

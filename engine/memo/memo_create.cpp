@@ -25,14 +25,12 @@ std::vector<uint8_t> HeaderBytes(const std::string& name, MemoKind kind, uint16_
       PutLe32(b, 0, 1);
       b[512] = 0x1A;
       break;
-    case MemoKind::kFox: {
-      uint16_t bs = block_size == 0 ? 64 : block_size;
+    case MemoKind::kFox:
       b.assign(512, 0);
-      PutBe32(b, 0, 511 / bs + 1);
-      b[6] = static_cast<uint8_t>(bs >> 8);
-      b[7] = static_cast<uint8_t>(bs);
+      PutBe32(b, 0, 511 / block_size + 1);
+      b[6] = static_cast<uint8_t>(block_size >> 8);
+      b[7] = static_cast<uint8_t>(block_size);
       break;
-    }
     default: {
       b.assign(24, 0);
       PutLe32(b, 0, 1);
@@ -48,7 +46,31 @@ std::vector<uint8_t> HeaderBytes(const std::string& name, MemoKind kind, uint16_
   return b;
 }
 
+uint16_t CreatedBlockSize(MemoKind kind, uint16_t block_size) {
+  if (kind == MemoKind::kDbase3) return 512;
+  if (block_size != 0) return block_size;
+  return kind == MemoKind::kFox ? 64 : 512;
+}
+
 }  // namespace
+
+bool MemoBlockSizeFits(MemoKind kind, uint16_t size) {
+  switch (kind) {
+    case MemoKind::kDbase3: return size == 512;
+    case MemoKind::kFox: return size >= 8;
+    default: return size >= 40;
+  }
+}
+
+std::string ExtInCaseOf(const std::string& table_path, const std::string& ext) {
+  std::string own = SplitName(table_path).ext;
+  if (!own.empty()) own.erase(0, 1);  // the dot
+  std::string cased = ext;
+  for (size_t i = 0; i < cased.size() && i < own.size(); ++i) {
+    if (own[i] >= 'a' && own[i] <= 'z' && cased[i] >= 'A' && cased[i] <= 'Z') cased[i] += 'a' - 'A';
+  }
+  return cased;
+}
 
 MemoKind MemoKindOf(uint8_t version) {
   switch (version) {
@@ -68,7 +90,11 @@ void CreateMemofileOfKind(const std::string& name, MemoKind kind, uint16_t block
                           const std::string& routine) {
   const std::string ext = kind == MemoKind::kFox ? "FPT" : "DBT";
   const std::string path = DefaultExt(name, ext);
-  if (kind == MemoKind::kDbase3) block_size = 512;
+  block_size = CreatedBlockSize(kind, block_size);
+  if (!MemoBlockSizeFits(kind, block_size)) {
+    ReportError(1003, "Cannot create memo file " + path + " [" + routine + "]");
+    return;
+  }
   std::unique_ptr<File> f;
   uint16_t code = OpenResolved(path, fmode::kReadWrite | fmode::kDenyAll, Disposition::kCreateTruncate, f);
   if (code == 0) {

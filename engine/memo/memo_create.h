@@ -19,9 +19,22 @@ enum class MemoKind : uint8_t { kDbase3 = 0x83, kDbase4 = 0x8B, kLevel7 = 0x8C, 
 // The memo kind of a table version byte; other bytes take CreateVersion's.
 MemoKind MemoKindOf(uint8_t version);
 
+// Whether memo files of `kind` can have blocks of `size` bytes: dBASE IV
+// and level 7 blocks must clear the header and the released-block counter
+// of block 0 (40 bytes at least); FoxPro blocks must hold a block header
+// (8), as other programs read smaller ones wrongly. Creation and opening
+// both ask this, so what is made can be opened.
+bool MemoBlockSizeFits(MemoKind kind, uint16_t size);
+
+// `ext` in the letter case of the extension of `table_path`, letter by
+// letter: a new memo file looks like its table ("t.dbf" with "t.dbt").
+std::string ExtInCaseOf(const std::string& table_path, const std::string& ext);
+
 // Creates (truncates) the memo file `name` (given the kind's extension when
-// it has none). Failures report the OS code with
-// "Cannot create memo file <name> [<routine>]".
+// it has none). Failures report the OS code, or 1003 for a block size the
+// kind cannot have (no file is made), with
+// "Cannot create memo file <name> [<routine>]". A block size of 0 takes the
+// kind's default (64 FoxPro, 512 otherwise).
 void CreateMemofileOfKind(const std::string& name, MemoKind kind, uint16_t block_size,
                           const std::string& routine);
 

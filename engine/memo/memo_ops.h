@@ -10,8 +10,9 @@
 // number is raw text ending at the first 0x1A (a zero byte counts as one);
 // any other source has an 8-byte block header giving its length. A dBASE III
 // destination receives raw text plus 1A 1A (readers stop at the first; some
-// other programs look for the pair); any other destination an 8-byte block
-// header, then the bytes.
+// other programs look for the pair), unless the memo holds 0x1A or a zero
+// byte: then, like any other destination, an 8-byte block header and the
+// bytes, under a negated block number.
 //
 // Single-threaded, process-wide state.
 #pragma once
@@ -79,12 +80,12 @@ void RecreateMemofile(WorkArea& area, const std::string& name);
 // Texts are converted between ANSI and OEM for OEM tables.
 std::string LoadMemoText(WorkArea& area, int32_t block, const std::string& routine);
 // Stores `text` (empty: no memo, the old one given back); the new block,
-// or `old_block` when the store failed (reported). With `plain_dbase3` a
-// text without 0x00 and 0x1A goes into a dBASE III file the way other
-// dBASE III programs read it (raw, one 0x1A, positive block number);
-// otherwise such a file gets the headered form under a negated number.
+// or `old_block` when the store failed (reported). A text without 0x00 and
+// 0x1A goes into a dBASE III file the way other dBASE III programs read it
+// (raw, ended by 1A 1A, positive block number); only a text that such
+// programs would cut short gets the headered form under a negated number.
 int32_t StoreMemoText(WorkArea& area, const std::string& text, int32_t old_block,
-                      const std::string& routine, bool plain_dbase3 = false);
+                      const std::string& routine);
 // Gives a dBASE IV / level 7 memo back to the free chain, under the lock.
 void ReleaseMemoLocked(WorkArea& area, int32_t block);
 
@@ -165,8 +166,13 @@ struct MemoTransfer {
 };
 
 // Copies the memo; answers false after reporting (30 short read, 1003 no
-// memo at the block, 1005 short write).
-bool TransferMemo(const MemoTransfer& t);
+// memo at the block, 1005 short write). `headered` tells whether the copy
+// got a block header (always, but in a dBASE III file only when raw text
+// could not hold the memo).
+bool TransferMemo(const MemoTransfer& t, bool& headered);
+// The destination's reference to a transferred memo: negated for a
+// headered memo in a dBASE III file.
+int32_t DestBlock(const MemoTransfer& t, bool headered);
 
 // Where the next memo of a file goes: its size rounded up to a block and
 // never inside the header; a fresh dBASE III file is written from 512.

@@ -90,8 +90,9 @@ int32_t CopyToFresh(WorkArea& area, MemoState& fresh, int32_t block, int32_t rec
     return 0;
   }
   MemoTransfer t{&old, &fresh, block, MemoAppendOffset(fresh), ctx, fresh.name + " [PackMemo]"};
-  if (!TransferMemo(t)) return 0;
-  return static_cast<int32_t>(t.dest_offset / fresh.block_size);
+  bool headered = false;
+  if (!TransferMemo(t, headered)) return 0;
+  return DestBlock(t, headered);
 }
 
 // Copies every referenced memo, last record and last field first.
@@ -235,9 +236,10 @@ void RecreateMemofile(WorkArea& area, const std::string& name) {
   Errors().DbfError = 0;
   const MemoKind kind = MemoKindOf(area.table.version());
   CloseMemoFile(area);
-  CreateMemofileOfKind(name, kind, Engine().table.MemoBlockSize, "CreateMemofile");
+  const std::string memo_name = DefaultExt(name, ExtInCaseOf(area.table.path, MemoExtension(area.table.version())));
+  CreateMemofileOfKind(memo_name, kind, Engine().table.MemoBlockSize, "CreateMemofile");
   if (Errors().DbfError != 0) return;
-  const uint16_t code = OpenMemoFile(area, name);
+  const uint16_t code = OpenMemoFile(area, memo_name);
   if (code != 0) ReportError(code, name + " [RecreateMemofile]");
 }
 

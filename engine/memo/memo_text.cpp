@@ -72,15 +72,16 @@ std::string LineEndText(LineEnd end) {
   }
 }
 
-std::string JoinLines(const std::vector<MemoLine>& lines) {
-  std::string text;
-  for (const MemoLine& line : lines) text += line.text + LineEndText(line.end);
-  return text;
+// The stored bytes of lines: each line's text in the table's characters,
+// its end as is (0x8D is no character to convert).
+std::string JoinLines(const std::vector<MemoLine>& lines, bool oem) {
+  std::string bytes;
+  for (const MemoLine& line : lines) bytes += (oem ? StrToOem(line.text) : line.text) + LineEndText(line.end);
+  return bytes;
 }
 
-}  // namespace
-
-std::string LoadMemoText(WorkArea& area, int32_t block, const std::string& routine) {
+// The memo's bytes as stored, before any character conversion.
+std::string LoadMemoBytes(WorkArea& area, int32_t block, const std::string& routine) {
   if (block == 0 || MemoStateOf(area) == nullptr) return std::string();
   if (OpenMemoDescriptor(area, block, 1, -1, routine) == 0) return std::string();
   std::string text;
@@ -91,10 +92,8 @@ std::string LoadMemoText(WorkArea& area, int32_t block, const std::string& routi
     text.append(chunk.data(), got);
   }
   CloseMemoDescriptor(area);
-  return area.table.oem ? OemToStr(text) : text;
+  return text;
 }
-
-namespace {
 
 // Whether a text can be stored the way other dBASE III programs read it:
 // raw, ended by 1A 1A, referenced by a positive block number.
@@ -123,18 +122,15 @@ int32_t StorePlainDbase3(WorkArea& area, std::string bytes, const std::string& r
   return static_cast<int32_t>(end / s.block_size);
 }
 
-}  // namespace
-
-int32_t StoreMemoText(WorkArea& area, const std::string& text, int32_t old_block, const std::string& routine,
-                      bool plain_dbase3) {
+// StoreMemoText for bytes already in the table's characters.
+int32_t StoreMemoBytes(WorkArea& area, const std::string& bytes, int32_t old_block, const std::string& routine) {
   MemoState* s = MemoStateOf(area);
   if (s == nullptr) return old_block;
-  if (text.empty()) {
+  if (bytes.empty()) {
     ReleaseMemoLocked(area, old_block);
     return 0;
   }
-  const std::string bytes = area.table.oem ? StrToOem(text) : text;
-  if (plain_dbase3 && PlainDbase3(*s, bytes)) {
+  if (PlainDbase3(*s, bytes)) {
     const int32_t block = StorePlainDbase3(area, bytes, routine);
     return block == 0 ? old_block : block;
   }
@@ -145,12 +141,23 @@ int32_t StoreMemoText(WorkArea& area, const std::string& text, int32_t old_block
   return block;
 }
 
+}  // namespace
+
+std::string LoadMemoText(WorkArea& area, int32_t block, const std::string& routine) {
+  const std::string bytes = LoadMemoBytes(area, block, routine);
+  return area.table.oem ? OemToStr(bytes) : bytes;
+}
+
+int32_t StoreMemoText(WorkArea& area, const std::string& text, int32_t old_block, const std::string& routine) {
+  return StoreMemoBytes(area, area.table.oem ? StrToOem(text) : text, old_block, routine);
+}
+
 int32_t AddMemo(const std::string& text) {
   if (!CheckMemoField("AddMemo()")) return 0;
   WorkArea& area = *CurrentArea();
   if (text.empty()) return 0;
   Errors().DbfError = 0;
-  const int32_t block = StoreMemoText(area, text, 0, "AddMemo()", true);
+  const int32_t block = StoreMemoText(area, text, 0, "AddMemo()");
   if (block == 0 && Errors().DbfError == 0) ReportError(1005, MemoStateOf(area)->name + " [AddMemo]");
   return block;
 }
@@ -169,9 +176,14 @@ MemoTextReader::MemoTextReader(const MemoBinding& binding, size_t max_lines) {
   WorkArea* area = BoundArea(binding);
   if (area == nullptr) return;
   Errors().DbfError = 0;
-  const std::string text = LoadMemoText(*area, *binding.reference, "GetMemo");
+  // Soft returns are found in the stored bytes: converted, 0x8D would be
+  // a letter.
+  const std::string bytes = LoadMemoBytes(*area, *binding.reference, "GetMemo");
   if (Errors().DbfError != 0) return;
-  lines_ = SplitLines(text);
+  lines_ = SplitLines(bytes);
+  if (area->table.oem) {
+    for (MemoLine& line : lines_) line.text = OemToStr(line.text);
+  }
   if (lines_.size() > max_lines) {
     lines_.clear();
     ReportError(217, "Reading memo field in " + MemoStateOf(*area)->name);
@@ -257,7 +269,7 @@ bool MemoTextWriter::Close() {
   if (area != nullptr) {
     QuietErrors quiet;
     Errors().DbfError = 0;
-    block = StoreMemoText(*area, JoinLines(lines), *binding_.reference, kEditRoutine, true);
+    block = StoreMemoBytes(*area, JoinLines(lines, area->table.oem), *binding_.reference, kEditRoutine);
     stored = Errors().DbfError == 0;
   }
   if (!stored) {
