@@ -146,6 +146,13 @@ TEST_F(AreaTest, FieldAccess) {
   EXPECT_EQ(Errors().ErrorContext, "Invalid field number. [FieldLen(0)]");
   EXPECT_EQ(FieldAddress(9), nullptr);
   EXPECT_EQ(Errors().ErrorContext, "Invalid field number. [FieldAddress(9)]");
+  CloseArea();
+  // Names are stored upper-cased in ANSI, so a lower-case accented name finds them.
+  DbfFile dbf = test::MakeTable(Path("accent"), {{"pr\xE9\xE7o", 'N', 5, 0}});
+  CloseDbf(dbf);
+  USE(Path("accent"));
+  EXPECT_EQ(Field(1), "PR\xC9\xC7O");
+  EXPECT_EQ(FieldNo("pr\xE9\xE7o"), 1);
 }
 
 TEST_F(AreaTest, EmptyAreaCommandsNameTheArea) {
