@@ -35,12 +35,16 @@ class AreaTest : public test::EngineTest {
     CreateDbf(dbf, Path("MOVIE.DBF"), kMovieFields);
   }
   // One record of raw text in a single-field table, for typed round trips.
-  std::string RoundTrip(const FieldDef& def, const std::string& text) {
+  // Opens a new single-field table holding one record of raw text.
+  void OpenOne(const FieldDef& def, const std::string& text, const std::string& options = "") {
     DbfFile dbf = test::MakeTable(Path("one"), {def});
     test::SetRecord(dbf, " " + text);
     AppendDbfRecord(dbf);
     CloseDbf(dbf);
-    USE(Path("one"));
+    USE(Path("one") + options);
+  }
+  std::string RoundTrip(const FieldDef& def, const std::string& text) {
+    OpenOne(def, text);
     Gather();
     std::string raw(CurrentArea()->table.record.begin() + 1, CurrentArea()->table.record.end());
     CloseArea();
@@ -256,11 +260,7 @@ TEST_F(AreaTest, SetValuesOverStoredOnes) {
       {{"c", 'C', 3, 0}, "abc", [] { SetFieldText(1, "abc"); }, "abc"},
   };
   for (const Case& c : cases) {
-    DbfFile dbf = test::MakeTable(Path("one"), {c.def});
-    test::SetRecord(dbf, std::string(" ") + c.stored);
-    AppendDbfRecord(dbf);
-    CloseDbf(dbf);
-    USE(Path("one") + " EXCLUSIVE");
+    OpenOne(c.def, c.stored, " EXCLUSIVE");
     c.set();
     Replace();
     EXPECT_EQ(Peek(1, 1), c.want) << c.stored;
@@ -287,11 +287,7 @@ TEST_F(AreaTest, ChangedNumbersAreWrittenExactly) {
       {{"m", 'M', 10, 0}, 17, "        17"},
   };
   for (const Case& c : cases) {
-    DbfFile dbf = test::MakeTable(Path("one"), {c.def});
-    test::SetRecord(dbf, " " + std::string(c.def.length - 1, ' ') + "9");
-    AppendDbfRecord(dbf);
-    CloseDbf(dbf);
-    USE(Path("one") + " EXCLUSIVE");
+    OpenOne(c.def, std::string(c.def.length - 1, ' ') + "9", " EXCLUSIVE");
     SetFieldNumber(1, c.value);
     const double want = c.def.decimals ? c.value : std::trunc(c.value);
     EXPECT_NEAR(GetFieldNumber(1), want, 1e-9 * std::fabs(want)) << c.value;
