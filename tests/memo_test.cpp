@@ -229,8 +229,9 @@ TEST_F(MemoTest, BlockSizesAreRefusedAtCreationExactlyWhenTheyCannotOpen) {
     if (c.stored == 0) {
       EXPECT_EQ(Errors().DbfError, 1003) << name;
       EXPECT_FALSE(std::filesystem::exists(memo)) << name;
+      EXPECT_FALSE(std::filesystem::exists(Path(name + ".DBF"))) << name << ": a table without its memo file";
       // The same size in the header of an existing file.
-      CreateMemofileOfKind(memo, MemoKindOf(c.version), c.version == 0xF5 ? 64 : 512, "test");
+      CreateDbf(dbf, Path(name), defs);
       std::vector<uint8_t> m = test::ReadAll(memo);
       if (c.version == 0xF5) {
         m[6] = static_cast<uint8_t>(c.size >> 8), m[7] = static_cast<uint8_t>(c.size);

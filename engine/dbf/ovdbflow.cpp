@@ -262,6 +262,13 @@ void CreateDbf(DbfFile& dbf, const std::string& name, std::span<const FieldDef> 
     return;
   }
   const std::string path = DefaultExt(TrimText(name), "DBF");
+  const std::string memo_path = ForceExt(path, ExtInCaseOf(path, MemoExtension(plan.version)));
+  // Refused before anything is written: a table without its memo file
+  // could not be opened.
+  if (plan.has_memo && !MemoBlockSizeCreatable(MemoKindOf(plan.version), Engine().table.MemoBlockSize)) {
+    ReportError(1003, "Cannot create memo file " + memo_path + " [CreateDbf()]");
+    return;
+  }
   dbf.path = path;
   dbf.open_mode = fmode::kReadWrite | fmode::kDenyAll;
   uint16_t code = OpenResolved(path, dbf.open_mode, Disposition::kCreateTruncate, dbf.file);
@@ -284,8 +291,7 @@ void CreateDbf(DbfFile& dbf, const std::string& name, std::span<const FieldDef> 
   dbf.state = DbfState::kAppended;
   CloseDbf(dbf);
   if (plan.has_memo && Errors().DbfError == 0) {
-    CreateMemofileOfKind(ForceExt(path, ExtInCaseOf(path, MemoExtension(plan.version))),
-                         MemoKindOf(plan.version), Engine().table.MemoBlockSize, "CreateDbf()");
+    CreateMemofileOfKind(memo_path, MemoKindOf(plan.version), Engine().table.MemoBlockSize, "CreateDbf()");
   }
 }
 

@@ -62,6 +62,10 @@ bool MemoBlockSizeFits(MemoKind kind, uint16_t size) {
   }
 }
 
+bool MemoBlockSizeCreatable(MemoKind kind, uint16_t block_size) {
+  return MemoBlockSizeFits(kind, CreatedBlockSize(kind, block_size));
+}
+
 std::string ExtInCaseOf(const std::string& table_path, const std::string& ext) {
   std::string own = SplitName(table_path).ext;
   if (!own.empty()) own.erase(0, 1);  // the dot
@@ -90,11 +94,11 @@ void CreateMemofileOfKind(const std::string& name, MemoKind kind, uint16_t block
                           const std::string& routine) {
   const std::string ext = kind == MemoKind::kFox ? "FPT" : "DBT";
   const std::string path = DefaultExt(name, ext);
-  block_size = CreatedBlockSize(kind, block_size);
-  if (!MemoBlockSizeFits(kind, block_size)) {
+  if (!MemoBlockSizeCreatable(kind, block_size)) {
     ReportError(1003, "Cannot create memo file " + path + " [" + routine + "]");
     return;
   }
+  block_size = CreatedBlockSize(kind, block_size);
   std::unique_ptr<File> f;
   uint16_t code = OpenResolved(path, fmode::kReadWrite | fmode::kDenyAll, Disposition::kCreateTruncate, f);
   if (code == 0) {

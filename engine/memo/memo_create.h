@@ -25,6 +25,9 @@ MemoKind MemoKindOf(uint8_t version);
 // (8), as other programs read smaller ones wrongly. Creation and opening
 // both ask this, so what is made can be opened.
 bool MemoBlockSizeFits(MemoKind kind, uint16_t size);
+// Whether CreateMemofileOfKind would accept `block_size` (0 = the default),
+// so a table is not written when its memo file could not be.
+bool MemoBlockSizeCreatable(MemoKind kind, uint16_t block_size);
 
 // `ext` in the letter case of the extension of `table_path`, letter by
 // letter: a new memo file looks like its table ("t.dbf" with "t.dbt").
