@@ -66,7 +66,7 @@ int32_t ParseInt32(const std::string& text) {
 }
 
 // A six-byte real carries 11 significant decimal digits for certain; the
-// digits beyond them are binary noise. The value is cut to those 11 digits
+// digits beyond them are binary noise. The value is rounded to those 11 digits
 // before it is written with the field's decimals.
 std::string RealText(double v, int dec) {
   if (v == 0 || !std::isfinite(v)) return DecimalText(v, dec);
