@@ -6,15 +6,12 @@
 #include <vector>
 
 #include "engine/dbf/ovdbflow.h"
+#include "engine/support/coding.h"
 
 namespace ov::test {
 
-inline uint32_t Le32(const std::vector<uint8_t>& b, size_t at) {
-  return b[at] | (b[at + 1] << 8) | (b[at + 2] << 16) | (static_cast<uint32_t>(b[at + 3]) << 24);
-}
-inline uint16_t Le16(const std::vector<uint8_t>& b, size_t at) {
-  return static_cast<uint16_t>(b[at] | (b[at + 1] << 8));
-}
+inline uint32_t Le32(const std::vector<uint8_t>& b, size_t at) { return GetLe32(b.data() + at); }
+inline uint16_t Le16(const std::vector<uint8_t>& b, size_t at) { return GetLe16(b.data() + at); }
 bool Exists(const std::string& path);
 
 // Creates a table and opens it read/write (deny none).

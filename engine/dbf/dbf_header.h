@@ -23,14 +23,6 @@ inline constexpr DescriptorLayout kDbase2Descriptor{11, 11, 12, 15};
 inline constexpr DescriptorLayout kDbase3Descriptor{11, 11, 16, 17};
 inline constexpr DescriptorLayout kLevel7Descriptor{32, 32, 33, 34};
 
-inline uint32_t ReadLe32(const uint8_t* p) {
-  return static_cast<uint32_t>(p[0]) | (static_cast<uint32_t>(p[1]) << 8) |
-         (static_cast<uint32_t>(p[2]) << 16) | (static_cast<uint32_t>(p[3]) << 24);
-}
-inline void WriteLe32(uint8_t* p, uint32_t v) {
-  for (int i = 0; i < 4; ++i) p[i] = static_cast<uint8_t>(v >> (8 * i));
-}
-
 // Layout of an accepted version byte under the current settings.
 DbfLayout LayoutOf(uint8_t version);
 // Whether the table has memo fields, from its header image.

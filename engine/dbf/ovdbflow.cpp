@@ -7,6 +7,7 @@
 
 #include "engine/dbf/dbf_header.h"
 #include "engine/memo/memo_create.h"
+#include "engine/support/coding.h"
 #include "engine/support/codepage.h"
 #include "engine/support/engine_state.h"
 #include "engine/support/ovcommon.h"
@@ -78,9 +79,9 @@ bool ConvertDescriptors(DbfFile& dbf, const uint8_t* bytes, size_t count, size_t
 
 bool OpenDbase2(DbfFile& dbf) {
   const uint8_t* h = dbf.header;
-  dbf.record_count = h[1] | (h[2] << 8);
+  dbf.record_count = GetLe16(h + 1);
   dbf.last_update = UpdateText(1900 + h[5], h[3], h[4]);
-  dbf.record_length = static_cast<uint16_t>(h[6] | (h[7] << 8));
+  dbf.record_length = GetLe16(h + 6);
   dbf.header_length = kDbase2HeaderLength;
   dbf.has_memo = false;
   uint8_t desc[512];
@@ -106,7 +107,7 @@ bool OpenDbase3Or7(DbfFile& dbf) {
   const uint8_t* h = dbf.header;
   const bool level7 = dbf.layout == DbfLayout::kLevel7;
   dbf.has_memo = HasMemoFlag(h);
-  dbf.header_length = static_cast<uint16_t>(h[8] | (h[9] << 8));
+  dbf.header_length = GetLe16(h + 8);
   const int prefix = level7 ? kLevel7Prefix : 32;
   const int dsize = level7 ? 48 : 32;
   const int fields = (static_cast<int>(dbf.header_length) - prefix) / dsize;
@@ -116,8 +117,8 @@ bool OpenDbase3Or7(DbfFile& dbf) {
     return false;
   }
   dbf.last_update = UpdateText(1900 + h[1], h[2], h[3]);
-  dbf.record_count = static_cast<int32_t>(ReadLe32(h + 4));
-  dbf.record_length = static_cast<uint16_t>(h[10] | (h[11] << 8));
+  dbf.record_count = static_cast<int32_t>(GetLe32(h + 4));
+  dbf.record_length = GetLe16(h + 10);
   std::vector<uint8_t> rest(dbf.header_length - 32);
   if (ReadExact(*dbf.file, 32, rest.data(), rest.size()) != 0) {
     FailOpen(dbf, 100, "Error reading " + dbf.path + " [Use/OpenDbf]");
@@ -158,7 +159,7 @@ uint16_t WriteHeader(DbfFile& dbf) {
   dbf.header[1] = static_cast<uint8_t>(today.year - 1900);
   dbf.header[2] = static_cast<uint8_t>(today.month);
   dbf.header[3] = static_cast<uint8_t>(today.day);
-  WriteLe32(dbf.header + 4, static_cast<uint32_t>(dbf.record_count));
+  PutLe32(dbf.header + 4, static_cast<uint32_t>(dbf.record_count));
   return dbf.file->WriteAt(0, dbf.header, 32);
 }
 

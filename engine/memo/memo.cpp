@@ -54,8 +54,7 @@ uint16_t HeaderBlockSize(File& f, MemoKind kind) {
   const size_t want = kind == MemoKind::kFox ? 8 : 24;
   uint16_t bs = 0;
   if (f.ReadAt(0, h, want, got) == 0 && got == want) {
-    bs = kind == MemoKind::kFox ? static_cast<uint16_t>(h[6] << 8 | h[7])
-                                : static_cast<uint16_t>(h[20] | h[21] << 8);
+    bs = kind == MemoKind::kFox ? GetBe16(h + 6) : GetLe16(h + 20);
   }
   if (bs == 0) bs = FallbackBlockSize();
   return MemoBlockSizeFits(kind, bs) ? bs : 0;
@@ -146,8 +145,8 @@ uint16_t MemoFileBlockSize(const std::string& path, MemoKind kind) {
   const size_t want = kind == MemoKind::kFox ? 8 : 24;
   bool read = OpenResolved(path, fmode::kRead | fmode::kDenyNone, Disposition::kOpenExisting, f) == 0 &&
               f->ReadAt(0, h, want, got) == 0 && got == want;
-  if (kind == MemoKind::kFox) return read ? static_cast<uint16_t>(h[6] << 8 | h[7]) : 64;
-  if (read && (h[18] | h[19] << 8) == 258) return static_cast<uint16_t>(h[20] | h[21] << 8);
+  if (kind == MemoKind::kFox) return read ? GetBe16(h + 6) : 64;
+  if (read && GetLe16(h + 18) == 258) return GetLe16(h + 20);
   return 512;
 }
 

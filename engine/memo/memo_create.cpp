@@ -1,7 +1,9 @@
 #include "engine/memo/memo_create.h"
+#include "engine/support/ascii.h"
 
 #include <vector>
 
+#include "engine/support/coding.h"
 #include "engine/support/engine_state.h"
 #include "engine/support/ovcommon.h"
 #include "engine/support/platform.h"
@@ -10,30 +12,23 @@ namespace ov {
 
 namespace {
 
-void PutLe32(std::vector<uint8_t>& b, size_t at, uint32_t v) {
-  for (int i = 0; i < 4; ++i) b[at + i] = static_cast<uint8_t>(v >> (8 * i));
-}
-void PutBe32(std::vector<uint8_t>& b, size_t at, uint32_t v) {
-  for (int i = 0; i < 4; ++i) b[at + i] = static_cast<uint8_t>(v >> (8 * (3 - i)));
-}
-
 std::vector<uint8_t> HeaderBytes(const std::string& name, MemoKind kind, uint16_t block_size) {
   std::vector<uint8_t> b;
   switch (kind) {
     case MemoKind::kDbase3:
       b.assign(513, 0);
-      PutLe32(b, 0, 1);
+      PutLe32(b.data(), 1);
       b[512] = 0x1A;
       break;
     case MemoKind::kFox:
       b.assign(512, 0);
-      PutBe32(b, 0, 511 / block_size + 1);
+      PutBe32(b.data(), 511 / block_size + 1);
       b[6] = static_cast<uint8_t>(block_size >> 8);
       b[7] = static_cast<uint8_t>(block_size);
       break;
     default: {
       b.assign(24, 0);
-      PutLe32(b, 0, 1);
+      PutLe32(b.data(), 1);
       std::string stem = SplitName(name).name.substr(0, 8);
       for (size_t i = 0; i < stem.size(); ++i) b[8 + i] = static_cast<uint8_t>(stem[i]);
       b[18] = 0x02;
@@ -71,7 +66,7 @@ std::string ExtInCaseOf(const std::string& table_path, const std::string& ext) {
   if (!own.empty()) own.erase(0, 1);  // the dot
   std::string cased = ext;
   for (size_t i = 0; i < cased.size() && i < own.size(); ++i) {
-    if (own[i] >= 'a' && own[i] <= 'z' && cased[i] >= 'A' && cased[i] <= 'Z') cased[i] += 'a' - 'A';
+    if (own[i] >= 'a' && own[i] <= 'z') cased[i] = AsciiLower(cased[i]);
   }
   return cased;
 }
