@@ -1,4 +1,5 @@
 #include "dataset/format_settings.h"
+#include "engine/support/ascii.h"
 
 #include "engine/support/engine_state.h"
 #include "engine/support/timedate.h"
@@ -52,8 +53,7 @@ std::string LettersFor(char conversion, bool unpadded) {
   }
 }
 
-char Lower(char c) { return (c >= 'A' && c <= 'Z') ? static_cast<char>(c - 'A' + 'a') : c; }
-bool IsDateLetter(char c) { return Lower(c) == 'd' || Lower(c) == 'm' || Lower(c) == 'y'; }
+bool IsDateLetter(char c) { return AsciiLower(c) == 'd' || AsciiLower(c) == 'm' || AsciiLower(c) == 'y'; }
 
 std::string Digits(int value, int width) {
   std::string s = std::to_string(value);
@@ -64,7 +64,7 @@ std::string Digits(int value, int width) {
 std::string PartOrder(const std::string& format) {
   std::string order;
   for (char c : format) {
-    const char part = Lower(c) == 'd' ? 'D' : Lower(c) == 'm' ? 'M' : Lower(c) == 'y' ? 'Y' : 0;
+    const char part = AsciiLower(c) == 'd' ? 'D' : AsciiLower(c) == 'm' ? 'M' : AsciiLower(c) == 'y' ? 'Y' : 0;
     if (part != 0 && order.find(part) == std::string::npos) order += part;
   }
   return order == "DMY" || order == "YMD" ? order : "MDY";
@@ -160,13 +160,13 @@ std::string FormatDateTime(const std::string& format, TDateTime value) {
   DecodeDate(value, year, month, day);
   std::string out;
   for (size_t i = 0; i < format.size();) {
-    const char c = Lower(format[i]);
+    const char c = AsciiLower(format[i]);
     if (!IsDateLetter(c)) {
       out += format[i++];
       continue;
     }
     size_t run = 1;
-    while (i + run < format.size() && Lower(format[i + run]) == c) ++run;
+    while (i + run < format.size() && AsciiLower(format[i + run]) == c) ++run;
     i += run;
     if (c == 'y') {
       out += run <= 2 ? Digits(year % 100, 2) : Digits(year, 4);

@@ -1,5 +1,6 @@
 // TDataSet: opening and closing, field objects, data links, hooks.
 #include "dataset/tdataset.h"
+#include "engine/support/ascii.h"
 
 #include <algorithm>
 
@@ -10,10 +11,7 @@ namespace ov {
 namespace {
 
 bool SameName(const std::string& a, const std::string& b) {
-  auto lower = [](char c) { return (c >= 'A' && c <= 'Z') ? static_cast<char>(c + 32) : c; };
-  return a.size() == b.size() && std::equal(a.begin(), a.end(), b.begin(), [&](char x, char y) {
-           return lower(x) == lower(y);
-         });
+  return EqualsIgnoringAsciiCase(a, b);
 }
 
 const char* TypeName(TFieldType type) {

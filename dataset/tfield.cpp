@@ -1,4 +1,5 @@
 #include "dataset/tfield.h"
+#include "engine/support/ascii.h"
 
 #include <charconv>
 #include <cmath>
@@ -13,15 +14,7 @@ namespace ov {
 
 namespace {
 
-char LowerAscii(char c) { return (c >= 'A' && c <= 'Z') ? static_cast<char>(c + 32) : c; }
-
-bool SameText(const std::string& a, const std::string& b) {
-  if (a.size() != b.size()) return false;
-  for (size_t i = 0; i < a.size(); ++i) {
-    if (LowerAscii(a[i]) != LowerAscii(b[i])) return false;
-  }
-  return true;
-}
+bool SameText(const std::string& a, const std::string& b) { return EqualsIgnoringAsciiCase(a, b); }
 
 bool StartsWithNoCase(const std::string& word, const std::string& text) {
   return !text.empty() && text.size() <= word.size() && SameText(word.substr(0, text.size()), text);
@@ -227,7 +220,7 @@ void TStringField::SetAsFloat(double value) { SetAsString(FloatToStr(value)); }
 
 bool TStringField::AsBoolean() const {
   const std::string s = AsString();
-  return !s.empty() && (LowerAscii(s[0]) == 't' || LowerAscii(s[0]) == 'y');
+  return !s.empty() && (AsciiLower(s[0]) == 't' || AsciiLower(s[0]) == 'y');
 }
 
 void TStringField::SetAsBoolean(bool value) { SetAsString(value ? "T" : "F"); }

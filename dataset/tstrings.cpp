@@ -1,18 +1,10 @@
 #include "dataset/tstrings.h"
+#include "engine/support/ascii.h"
 
 namespace ov {
 
 namespace {
-bool SameIgnoringCase(const std::string& a, const std::string& b) {
-  if (a.size() != b.size()) return false;
-  for (size_t i = 0; i < a.size(); ++i) {
-    char x = a[i], y = b[i];
-    if (x >= 'a' && x <= 'z') x = static_cast<char>(x - 32);
-    if (y >= 'a' && y <= 'z') y = static_cast<char>(y - 32);
-    if (x != y) return false;
-  }
-  return true;
-}
+bool SameIgnoringCase(const std::string& a, const std::string& b) { return EqualsIgnoringAsciiCase(a, b); }
 }  // namespace
 
 int TStrings::IndexOf(const std::string& line) const {

@@ -3,6 +3,7 @@
 #include <cstring>
 
 #include "engine/dbf/dbf4.h"
+#include "engine/support/ascii.h"
 #include "engine/dbf/dbf4_search.h"
 #include "engine/support/engine_state.h"
 #include "engine/support/ovcommon.h"
@@ -16,13 +17,7 @@ namespace {
 
 constexpr uint16_t kExclusiveMode = fmode::kReadWrite | fmode::kDenyAll;
 
-std::string Upper(const std::string& s) {
-  std::string u = s;
-  for (char& c : u) {
-    if (c >= 'a' && c <= 'z') c = static_cast<char>(c - 32);
-  }
-  return u;
-}
+std::string Upper(const std::string& s) { return AsciiUpperText(s); }
 
 bool IndexActive(WorkArea& a) {
   const IndexHooks& ix = Areas().index;

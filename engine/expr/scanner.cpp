@@ -1,4 +1,5 @@
 #include "engine/expr/scanner.h"
+#include "engine/support/ascii.h"
 
 #include <algorithm>
 #include <cstdlib>
@@ -15,7 +16,7 @@ namespace {
 // Aliases are searched in the caller areas below the last one.
 constexpr int kAliasAreas = 32;
 
-bool IsLetter(char c) { return (c >= 'A' && c <= 'Z') || (c >= 'a' && c <= 'z'); }
+bool IsLetter(char c) { return IsAsciiLetter(c); }
 bool IsDigit(char c) { return c >= '0' && c <= '9'; }
 bool IsNameStart(char c) { return IsLetter(c) || c == '.' || c == '_'; }
 bool IsNameChar(char c) { return IsNameStart(c) || IsDigit(c); }

@@ -1,4 +1,5 @@
 #include "engine/expr/snb.h"
+#include "engine/support/ascii.h"
 
 #include <algorithm>
 #include <array>
@@ -120,15 +121,13 @@ void Soundex(std::string_view text, char* out) {
   std::memcpy(out, "0000", 4);
   text = text.substr(0, std::min<size_t>(text.size(), 100));
   if (text.empty()) return;
-  auto upper = [](char c) { return c >= 'a' && c <= 'z' ? static_cast<char>(c - 32) : c; };
-  auto is_letter = [](char c) { return c >= 'A' && c <= 'Z'; };
-  const char first = upper(text[0]);
+  const char first = AsciiUpper(text[0]);
   out[0] = first;
-  char previous = is_letter(first) ? kDigits[first - 'A'] : '0';
+  char previous = IsAsciiLetter(first) ? kDigits[first - 'A'] : '0';
   size_t filled = 1;
   for (size_t i = 1; i < text.size() && filled < 4; ++i) {
-    const char c = upper(text[i]);
-    if (!is_letter(c)) continue;
+    const char c = AsciiUpper(text[i]);
+    if (!IsAsciiLetter(c)) continue;
     const char digit = kDigits[c - 'A'];
     if (digit != previous && digit != '0') out[filled++] = digit;
     previous = digit;

@@ -21,6 +21,7 @@
 #include <vector>
 
 #include "engine/support/platform.h"
+#include "engine/support/ascii.h"
 
 namespace ov {
 
@@ -285,18 +286,6 @@ class PosixEnv final : public Env {
 
 Env* g_env = nullptr;
 
-bool EqualsIgnoreAsciiCase(const std::string& a, const std::string& b) {
-  if (a.size() != b.size()) return false;
-  for (size_t i = 0; i < a.size(); ++i) {
-    unsigned char x = static_cast<unsigned char>(a[i]);
-    unsigned char y = static_cast<unsigned char>(b[i]);
-    if (x >= 'a' && x <= 'z') x = static_cast<unsigned char>(x - 32);
-    if (y >= 'a' && y <= 'z') y = static_cast<unsigned char>(y - 32);
-    if (x != y) return false;
-  }
-  return true;
-}
-
 }  // namespace
 
 uint16_t MapErrno(int err) {
@@ -337,7 +326,7 @@ std::string ResolveName(const std::string& path) {
   std::string base = slash == std::string::npos ? path : path.substr(slash + 1);
   std::string found;
   for (const std::string& n : env->ListDir(slash == std::string::npos ? "" : (dir.empty() ? "/" : dir))) {
-    if (EqualsIgnoreAsciiCase(n, base)) {
+    if (EqualsIgnoringAsciiCase(n, base)) {
       if (!found.empty()) return path;  // ambiguous: keep the name as given
       found = n;
     }
