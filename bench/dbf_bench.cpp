@@ -18,6 +18,7 @@
 
 #include "bench/bench_common.h"
 #include "engine/dbf/ovdbflow.h"
+#include "engine/engine.h"
 #include "engine/support/ovcommon.h"
 
 namespace ov {
@@ -247,12 +248,12 @@ BENCHMARK(BM_WriteAppendDbfRecord)->Apply(Configure);
 }  // namespace ov
 
 int main(int argc, char** argv) {
-  ov::EngineStartup();
+  ov::StartEngine();
   ov::SetImmediateErrors(false);  // benchmarks check DbfError themselves
   benchmark::Initialize(&argc, argv);
   if (benchmark::ReportUnrecognizedArguments(argc, argv)) return 1;
   benchmark::RunSpecifiedBenchmarks();
   benchmark::Shutdown();
-  ov::EngineShutdown();
+  ov::StopEngine();
   return 0;
 }

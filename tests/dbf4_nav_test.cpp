@@ -13,6 +13,7 @@
 #include <vector>
 
 #include "engine/dbf/dbf4.h"
+#include "engine/expr/expr_types.h"
 #include "engine/support/ovcommon.h"
 #include "tests/dbf_test_util.h"
 #include "tests/test_support.h"
@@ -314,13 +315,15 @@ TEST_F(NavTest, ConditionExpressionsGoThroughTheExpressionHooks) {
   ex = ExprHooks{};
   EXPECT_FALSE(SetForExpression("N > 3"));  // no expression engine installed
   EXPECT_EQ(Errors().DbfError, 0);
-  ex.compile = [](const std::string& text) -> std::shared_ptr<void> {
+  // A stand-in engine that knows two conditions by their text.
+  ex.compile = [](const std::string& text) -> std::shared_ptr<CompiledExpr> {
     if (text != "N > 3" && text != "N < 5") return nullptr;
-    return std::make_shared<std::string>(text);
+    auto e = std::make_shared<CompiledExpr>();
+    e->source = text;
+    return e;
   };
-  ex.evaluate_logical = [](const std::shared_ptr<void>& e) {
-    const std::string& text = *static_cast<std::string*>(e.get());
-    return text == "N > 3" ? N() > 3 : N() < 5;
+  ex.evaluate_logical = [](const std::shared_ptr<CompiledExpr>& e) {
+    return e->source == "N > 3" ? N() > 3 : N() < 5;
   };
   EXPECT_TRUE(SetForExpression("N > 3"));
   GoTop();

@@ -39,12 +39,18 @@ inline constexpr int kCallerAreas = 33;
 inline constexpr int kAreaCount = 35;
 
 struct WorkArea;
+// State the optional modules keep, defined by their own units: a compiled
+// expression (expression engine), an open memo file (memo store), the open
+// index (index engine). The work-area layer only holds and drops them.
+struct CompiledExpr;
+struct MemoState;
+struct IndexState;
 
 // A FOR or WHILE condition: a callback, or a compiled expression owned by
 // the expression engine (released through the expression hooks).
 struct Condition {
   std::function<bool()> callback;
-  std::shared_ptr<void> expr;
+  std::shared_ptr<CompiledExpr> expr;
   bool is_set() const { return callback || expr; }
 };
 
@@ -52,9 +58,9 @@ struct Condition {
 struct ExprHooks {
   // Compiles expression text against the current area; nullptr on failure
   // (the engine reports).
-  std::function<std::shared_ptr<void>(const std::string& text)> compile;
+  std::function<std::shared_ptr<CompiledExpr>(const std::string& text)> compile;
   // Evaluates a compiled logical expression on the current record.
-  std::function<bool(const std::shared_ptr<void>& expr)> evaluate_logical;
+  std::function<bool(const std::shared_ptr<CompiledExpr>& expr)> evaluate_logical;
 };
 
 // Slots the memo store fills.
@@ -124,8 +130,8 @@ struct WorkArea {
   // value is what such a field reads as (0 over blanks, false over "?").
   std::vector<uint8_t> touched;
   std::vector<char> gather_buf;       // Gather builds the record here first
-  std::shared_ptr<void> memo_state;   // owned by the memo store
-  std::shared_ptr<void> index_state;  // owned by the index engine
+  std::shared_ptr<MemoState> memo_state;    // filled by the memo store
+  std::shared_ptr<IndexState> index_state;  // filled by the index engine
 };
 
 // Settings of the work-area layer.

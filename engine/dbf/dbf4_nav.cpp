@@ -584,7 +584,7 @@ bool SetExpression(Condition& c, const std::string& text) {
   }
   const ExprHooks& ex = Areas().expr;
   if (!ex.compile || !ex.evaluate_logical) return false;
-  std::shared_ptr<void> compiled = ex.compile(text);
+  std::shared_ptr<CompiledExpr> compiled = ex.compile(text);
   if (!compiled) return false;
   c.callback = nullptr;
   c.expr = std::move(compiled);

@@ -6,7 +6,6 @@
 #include <cstdio>
 
 #include "engine/dbf/dbf_header.h"
-#include "engine/memo/memo_create.h"
 #include "engine/support/coding.h"
 #include "engine/support/codepage.h"
 #include "engine/support/engine_state.h"
@@ -263,12 +262,20 @@ void CreateDbf(DbfFile& dbf, const std::string& name, std::span<const FieldDef> 
     return;
   }
   const std::string path = DefaultExt(TrimText(name), "DBF");
-  const std::string memo_path = ForceExt(path, ExtInCaseOf(path, MemoExtension(plan.version)));
   // Refused before anything is written: a table without its memo file
   // could not be opened.
-  if (plan.has_memo && !MemoBlockSizeCreatable(MemoKindOf(plan.version), Engine().table.MemoBlockSize)) {
-    ReportError(1003, "Cannot create memo file " + memo_path + " [CreateDbf()]");
-    return;
+  const MemoFileHooks& memo = Engine().memo_files;
+  std::string memo_path;
+  if (plan.has_memo) {
+    if (!memo.name_for || !memo.creatable || !memo.create) {
+      ReportError(1019, "No memo store to create the memo file of " + path + " [CreateDbf()]");
+      return;
+    }
+    memo_path = memo.name_for(path, plan.version);
+    if (!memo.creatable(plan.version)) {
+      ReportError(1003, "Cannot create memo file " + memo_path + " [CreateDbf()]");
+      return;
+    }
   }
   dbf.path = path;
   dbf.open_mode = fmode::kReadWrite | fmode::kDenyAll;
@@ -292,7 +299,7 @@ void CreateDbf(DbfFile& dbf, const std::string& name, std::span<const FieldDef> 
   dbf.state = DbfState::kAppended;
   CloseDbf(dbf);
   if (plan.has_memo && Errors().DbfError == 0) {
-    CreateMemofileOfKind(memo_path, MemoKindOf(plan.version), Engine().table.MemoBlockSize, "CreateDbf()");
+    memo.create(memo_path, plan.version, "CreateDbf()");
   }
 }
 

@@ -12,14 +12,11 @@ namespace ov {
 
 namespace {
 
-void Release(void* p) {
-  CompiledExpr* expr = static_cast<CompiledExpr*>(p);
-  FreeExpr(expr);
-}
+void Release(CompiledExpr* expr) { FreeExpr(expr); }
 
 // A condition must be logical; anything else is refused with 362 before
 // it can reach navigation.
-std::shared_ptr<void> CompileCondition(const std::string& text) {
+std::shared_ptr<CompiledExpr> CompileCondition(const std::string& text) {
   CompiledExpr* expr = AssignExpr(text);
   if (expr == nullptr) return nullptr;
   if (expr->result_type != 'L') {
@@ -27,11 +24,11 @@ std::shared_ptr<void> CompileCondition(const std::string& text) {
     ReportError(362, "Condition not of type L [Evaluate/Condition(" + text + ")]");
     return nullptr;
   }
-  return std::shared_ptr<void>(expr, Release);
+  return std::shared_ptr<CompiledExpr>(expr, Release);
 }
 
-bool EvaluateLogical(const std::shared_ptr<void>& p) {
-  CompiledExpr* expr = static_cast<CompiledExpr*>(p.get());
+bool EvaluateLogical(const std::shared_ptr<CompiledExpr>& p) {
+  CompiledExpr* expr = p.get();
   if (expr == nullptr || expr->result_type != 'L') return false;
   const void* result = Evaluate(expr);
   return result != nullptr && *static_cast<const int32_t*>(result) != 0;

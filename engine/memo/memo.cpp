@@ -96,7 +96,7 @@ void UnlockMemo(MemoState& s) {
 
 }  // namespace
 
-MemoState* MemoStateOf(WorkArea& area) { return static_cast<MemoState*>(area.memo_state.get()); }
+MemoState* MemoStateOf(WorkArea& area) { return area.memo_state.get(); }
 
 std::string MemoContext(WorkArea& area, const std::string& routine) {
   MemoState* s = MemoStateOf(area);

@@ -2,7 +2,10 @@
 #include <string>
 
 #include "engine/memo/memo.h"
+#include "engine/memo/memo_create.h"
 #include "engine/memo/memo_ops.h"
+#include "engine/support/engine_state.h"
+#include "engine/support/ovcommon.h"
 
 namespace ov {
 
@@ -30,6 +33,16 @@ constexpr MemoOperations kOperations{AssignMemo,     PackMemofileOf, Open,     C
 const MemoOperations& MemoOps() { return kOperations; }
 
 void InstallMemoHooks() {
+  MemoFileHooks& files = Engine().memo_files;
+  files.name_for = [](const std::string& table, uint8_t version) {
+    return ForceExt(table, ExtInCaseOf(table, MemoExtension(version)));
+  };
+  files.creatable = [](uint8_t version) {
+    return MemoBlockSizeCreatable(MemoKindOf(version), Engine().table.MemoBlockSize);
+  };
+  files.create = [](const std::string& name, uint8_t version, const std::string& routine) {
+    CreateMemofileOfKind(name, MemoKindOf(version), Engine().table.MemoBlockSize, routine);
+  };
   const MemoOperations& ops = MemoOps();
   MemoHooks& h = Areas().memo;
   h.open = ops.open;

@@ -50,6 +50,7 @@ void EngineStartup() {
   g_state.table = TableSettings{};
   g_state.dates = DateSettings{};
   g_state.diagnostics = ReadDiagnostics();
+  g_state.memo_files = MemoFileHooks{};
   g_state.ui.ShowMessageBox = DefaultMessageBox;
   g_state.ui.Terminate = [](int status) { std::exit(status); };
   InitDateSettings();

@@ -70,6 +70,18 @@ struct UiHooks {
   std::function<void()> ProgressClose;
 };
 
+// What the table file needs of the memo store when it creates a table;
+// the memo store fills these at start-up, so the table file does not know
+// the memo store.
+struct MemoFileHooks {
+  // The memo file of table `table_path` of version `version`.
+  std::function<std::string(const std::string& table_path, uint8_t version)> name_for;
+  // Whether a memo file for `version` can be made with the current settings.
+  std::function<bool(uint8_t version)> creatable;
+  // Creates the empty memo file (reports on failure).
+  std::function<void(const std::string& memo_path, uint8_t version, const std::string& routine)> create;
+};
+
 struct AreaTable;  // the work-area layer's table (engine/dbf/dbf4.h)
 
 struct EngineState {
@@ -78,6 +90,7 @@ struct EngineState {
   DateSettings dates;
   Diagnostics diagnostics;
   UiHooks ui;
+  MemoFileHooks memo_files;
   // Created by the work-area layer on first use; dropped at shutdown.
   std::shared_ptr<AreaTable> areas;
 };
