@@ -31,6 +31,7 @@
 #include <string>
 #include <vector>
 
+#include "engine/dbf/index_seam.h"
 #include "engine/dbf/ovdbflow.h"
 
 namespace ov {
@@ -81,18 +82,6 @@ struct MemoHooks {
   // Replaces the area's memo file by an empty one of the default kind.
   std::function<void(WorkArea& area, const std::string& name)> recreate;
   std::function<void(WorkArea& area, int32_t block)> release;
-};
-
-// Slots the index engine fills; used only while `active` answers true.
-struct IndexHooks {
-  std::function<bool(WorkArea&)> active;
-  std::function<void(WorkArea&)> begin_position, end_position;
-  std::function<int32_t(WorkArea&)> first, last, next, prior;
-  std::function<bool(WorkArea&)> at_end, at_beginning;
-  std::function<void(WorkArea&)> sync, mark_beginning, mark_end, finish;
-  std::function<void(WorkArea&)> begin_update, end_update;
-  std::function<void(WorkArea&)> add_keys, remember_keys, update_keys;
-  std::function<void(WorkArea&)> close;
 };
 
 // A number set into the typed record that its slot cannot carry (an

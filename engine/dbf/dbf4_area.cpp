@@ -19,11 +19,6 @@ constexpr uint16_t kExclusiveMode = fmode::kReadWrite | fmode::kDenyAll;
 
 std::string Upper(const std::string& s) { return AsciiUpperText(s); }
 
-bool IndexActive(WorkArea& a) {
-  const IndexHooks& ix = Areas().index;
-  return ix.active && ix.active(a);
-}
-
 // What a USE command asks for, with the option words taken out.
 struct UseRequest {
   std::string path;
@@ -86,6 +81,16 @@ void FailUse(uint16_t code, const std::string& context) {
 }
 
 }  // namespace
+
+bool IndexOpen(WorkArea& area) {
+  const IndexHooks& ix = Areas().index;
+  return ix.active && ix.active(area);
+}
+
+bool IndexActive(WorkArea& area) {
+  const IndexHooks& ix = Areas().index;
+  return ix.first && ix.last && ix.next && ix.prior && IndexOpen(area);
+}
 
 AreaTable& Areas() {
   EngineState& e = Engine();
@@ -245,7 +250,7 @@ void CloseArea() {
   } empty{slot};
   WorkArea& a = *slot;
   const AreaTable& tt = t;
-  if (IndexActive(a) && tt.index.close) tt.index.close(a);
+  if (IndexOpen(a) && tt.index.close) tt.index.close(a);
   if (a.table.is_open()) {
     RefreshRecCount(a);
     Unlock();

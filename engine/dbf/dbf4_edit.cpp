@@ -22,11 +22,6 @@ namespace {
 
 constexpr uint8_t kAppendLock = 2;
 
-bool IndexActive(WorkArea& area) {
-  const IndexHooks& ix = Areas().index;
-  return ix.active && ix.active(area);
-}
-
 void CallIndex(const std::function<void(WorkArea&)>& slot, WorkArea& area) {
   if (slot) slot(area);
 }
@@ -167,7 +162,7 @@ void Append() {
     FinishCommand(area);
     return;
   }
-  const bool indexed = IndexActive(area);
+  const bool indexed = IndexOpen(area);
   bool appended = false;
   WithIndexUpdate(area, indexed, [&] {
     AppendDbfRecord(area.table);
@@ -185,7 +180,7 @@ void Replace() {
   WorkArea& area = *CurrentArea();
   const int32_t n = area.table.current_record;
   if (!CheckReplaceTarget(area, n)) return;
-  const bool maintain = AreaConfig().MaintainIndexes && IndexActive(area);
+  const bool maintain = AreaConfig().MaintainIndexes && IndexOpen(area);
   if (maintain && area.swap.size() < area.typed_size) {
     ReportError(254, area.table.path + " " + "Swap-buffer NIL." + " [REPLACE]");
     return;

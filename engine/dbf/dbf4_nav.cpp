@@ -28,10 +28,7 @@ namespace {
 IndexHooks& Ix() { return Areas().index; }
 
 // Whether an index decides the order of the area's records.
-bool Ordered(WorkArea& a) {
-  const IndexHooks& ix = Ix();
-  return ix.active && ix.first && ix.last && ix.next && ix.prior && ix.active(a);
-}
+bool Ordered(WorkArea& a) { return IndexActive(a); }
 
 void Notify(const std::function<void(WorkArea&)>& slot, WorkArea& a, bool ordered) {
   if (ordered && slot) slot(a);
