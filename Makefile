@@ -7,6 +7,9 @@ FUZZ_BUILD ?= build-fuzz
 JOBS       ?= $(shell nproc)
 CMAKE_GEN  := -G Ninja
 WERROR     ?= ON
+# Seconds each fuzz smoke run lasts; one input that takes as long is a hang.
+FUZZ_SECONDS ?= 60
+FUZZ_RUN    = -artifact_prefix=$(FUZZ_BUILD)/ -max_total_time=$(FUZZ_SECONDS) -timeout=$(FUZZ_SECONDS)
 
 .PHONY: setup build run test test-sanitize bench fuzz fuzz-smoke fuzz-memo-smoke fuzz-expr-smoke clean
 
@@ -43,16 +46,16 @@ fuzz: setup
 fuzz-smoke: fuzz
 	mkdir -p $(FUZZ_BUILD)/corpus
 	cp -n tests/data/fixtures/*.dbf $(FUZZ_BUILD)/corpus/ 2>/dev/null || true
-	$(FUZZ_BUILD)/fuzz/fuzz_dbf -artifact_prefix=$(FUZZ_BUILD)/ -max_total_time=60 -max_len=8192 $(FUZZ_BUILD)/corpus
+	$(FUZZ_BUILD)/fuzz/fuzz_dbf $(FUZZ_RUN) -max_len=8192 $(FUZZ_BUILD)/corpus
 
 fuzz-memo-smoke: fuzz
 	python3 tools/make_memo_corpus.py $(FUZZ_BUILD)/memo-corpus
-	$(FUZZ_BUILD)/fuzz/fuzz_memo -artifact_prefix=$(FUZZ_BUILD)/ -max_total_time=60 -max_len=16384 $(FUZZ_BUILD)/memo-corpus
+	$(FUZZ_BUILD)/fuzz/fuzz_memo $(FUZZ_RUN) -max_len=16384 $(FUZZ_BUILD)/memo-corpus
 
 fuzz-expr-smoke: fuzz
 	mkdir -p $(FUZZ_BUILD)/expr-corpus
 	grep -v '^#' tests/data/expr_cases.txt | cut -d'|' -f1 | awk 'NF{print > ("$(FUZZ_BUILD)/expr-corpus/seed" NR)}'
-	$(FUZZ_BUILD)/fuzz/fuzz_expr -artifact_prefix=$(FUZZ_BUILD)/ -max_total_time=60 -max_len=300 $(FUZZ_BUILD)/expr-corpus
+	$(FUZZ_BUILD)/fuzz/fuzz_expr $(FUZZ_RUN) -max_len=300 $(FUZZ_BUILD)/expr-corpus
 
 clean:
 	rm -rf $(BUILD) $(SAN_BUILD) $(BENCH_BUILD) $(FUZZ_BUILD)
