@@ -162,6 +162,33 @@ TEST_F(LockTest, TwoDescriptorsExcludeEachOther) {
   }
 }
 
+// Two areas append to one shared table in turn, each under its append
+// lock: every append goes after the records the other area added.
+TEST_F(LockTest, AppendsOfTwoDescriptorsNeverOverwriteEachOther) {
+  MakeTable(1);
+  Select(1);
+  Open(path(), false);
+  Select(2);
+  Open(path() + " ALIAS OTHER", false);
+  for (int round = 1; round <= 2; ++round) {
+    for (const int area : {1, 2}) {
+      Select(area);
+      ASSERT_TRUE(ALock());
+      ClearRecord();
+      SetFieldText(1, "A" + std::to_string(area) + "R" + std::to_string(round));
+      Append();
+      Unlock();
+    }
+  }
+  const std::vector<std::string> want = {"ROW1", "A1R1", "A2R1", "A1R2", "A2R2"};
+  ASSERT_EQ(RecCount(), 5);
+  for (int32_t n = 1; n <= 5; ++n) {
+    GO(n);
+    EXPECT_EQ(TrimText(GetFieldText(1)), want[n - 1]) << "record " << n;
+  }
+  CloseAll();
+}
+
 TEST_F(LockTest, ExclusiveUseAndSingleUserTakeNoOsLocks) {
   MakeTable(1);
   env_.RefuseLocks(true);

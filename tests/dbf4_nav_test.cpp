@@ -7,6 +7,7 @@
 
 #include <algorithm>
 #include <cstdio>
+#include <filesystem>
 #include <memory>
 #include <set>
 #include <string>
@@ -286,6 +287,24 @@ TEST_F(NavTest, RecordsAppendedByAnotherProcessBecomeReachable) {
   EXPECT_EQ(N(), 5);
   GoBottom();
   EXPECT_EQ(RecNo(), 5);
+}
+
+// Another program packs the table to two records while this area sits on
+// the phantom after record 5: once the count is refreshed, a step back
+// lands on the new last record, not on a record the file no longer holds.
+TEST_F(NavTest, SkipBackFromThePhantomOfATableCutShortLandsOnItsLast) {
+  const std::string path = Use("t", 5);
+  GoBottom();
+  SKIP(1);
+  ASSERT_EQ(RecNo(), 6);
+  const DbfFile& t = CurrentArea()->table;
+  std::filesystem::resize_file(path, t.header_length + 2u * t.record_length);
+  EXPECT_TRUE(dEOF());
+  EXPECT_EQ(RecCount(), 2);
+  EXPECT_EQ(Quiet([] { SKIP(-1); }), 0) << Errors().ErrorContext;
+  EXPECT_EQ(RecNo(), 2);
+  EXPECT_EQ(N(), 2);
+  EXPECT_FALSE(dEOF());
 }
 
 TEST_F(NavTest, FilterAndForConditionHideRecords) {

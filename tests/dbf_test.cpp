@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include <cstring>
+#include <filesystem>
 
 #include "engine/dbf/ovdbflow.h"
 #include "engine/support/ovcommon.h"
@@ -340,6 +341,50 @@ TEST_F(DbfTest, WriteFailuresKeepTheTableConsistent) {
   OpenDbf(dbf);
   EXPECT_EQ(dbf.record_count, 1);
   CloseDbf(dbf);
+}
+
+// A sync the disk refuses is reported by every write that asks for one;
+// the bytes written before it stay, and the table closes cleanly later.
+TEST_F(DbfTest, RefusedSyncsAreReported) {
+  struct Case {
+    const char* what;
+    bool each_write;
+    void (*step)(DbfFile&);
+    int32_t records;  // what the file holds afterwards
+  };
+  const Case cases[] = {
+      {"FlushDbf", false, [](DbfFile& d) { FlushDbf(d); }, 1},
+      {"append", true, [](DbfFile& d) { AppendDbfRecord(d); }, 2},
+      {"rewrite", true, [](DbfFile& d) { PutDbfRecord(d, 1); }, 1},
+      {"deletion flag", true, [](DbfFile& d) { PutDeleteFlag(d, 1); }, 1},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.what);
+    DbfFile dbf = test::MakeTable(Path("sync"), {{"n", 'C', 4, 0}});
+    test::SetRecord(dbf, "*abcd");
+    AppendDbfRecord(dbf);
+    Engine().table.FlushEachWrite = c.each_write;
+    env_.FailSyncs(true);
+    const int before = env_.syncs_;
+    {
+      QuietErrors quiet;
+      c.step(dbf);
+      EXPECT_EQ(Errors().DbfError, 29);
+      EXPECT_EQ(Errors().ErrorContext, "Unable to flush file [FlushFile]");
+    }
+    EXPECT_GT(env_.syncs_, before);
+    env_.FailSyncs(false);
+    Engine().table.FlushEachWrite = false;
+    CloseDbf(dbf);
+    EXPECT_EQ(Errors().DbfError, 0);
+    dbf.path = Path("sync.DBF");
+    OpenDbf(dbf);
+    EXPECT_EQ(dbf.record_count, c.records);
+    GetDbfRecord(dbf, 1);
+    EXPECT_EQ(test::RecordText(dbf), "*abcd");
+    CloseDbf(dbf);
+    std::filesystem::remove(Path("sync.DBF"));
+  }
 }
 
 TEST_F(DbfTest, CaseInsensitiveNamesResolve) {

@@ -146,6 +146,11 @@ int RunCommand(const std::string& cmd, std::string* out) {
 
 bool HaveCommand(const std::string& probe) { return RunCommand(probe + " >/dev/null 2>&1") == 0; }
 
+int ReadWithPeers(const std::string& table, const std::string& peer, std::string* out) {
+  const std::string tool = std::string(OV_ORACLE_DIR) + "/dump_table.py";
+  return RunCommand("/usr/bin/python3 '" + tool + "' '" + table + "' --peer " + peer + " 2>&1", out);
+}
+
 }  // namespace ov::test
 
 #include "tests/dbf_test_util.h"

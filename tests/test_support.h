@@ -97,5 +97,10 @@ std::string FixturesDir();
 // Runs a command, returns its exit status; output goes to `out` when given.
 int RunCommand(const std::string& cmd, std::string* out = nullptr);
 bool HaveCommand(const std::string& probe);
+// Reads a table with the independent readers (tests/oracle/dump_table.py;
+// `peer` is dbfread, xbase, pydbf or all) and answers the exit status, with
+// the messages and then the JSON in `out`. A reader that is not installed
+// gives a non-zero status: the set-up installs them, so a test fails on it.
+int ReadWithPeers(const std::string& table, const std::string& peer, std::string* out);
 
 }  // namespace ov::test
