@@ -116,7 +116,7 @@ bool CreateTableFromFields(const std::string& component, const std::string& file
   }
   QuietErrors quiet;
   if (!OpensAgain(defs)) {
-    ReportError(211, "Invalid dBASE field definition [CreateDBF]");
+    ReportError(err::kBadFieldDefinition, "Invalid dBASE field definition [CreateDBF]");
     return false;
   }
   DbfFile table;

@@ -274,7 +274,7 @@ bool CopyStoredField(WorkArea& to, size_t i, WorkArea& from, size_t j, const std
     const NumberCopy r = ReformatNumber(text, tf, out);
     if (r == NumberCopy::kNotANumber) return false;
     if (r == NumberCopy::kTooWide) {
-      ReportError(201, "Value " + TrimText(text) + " does not fit field " + tf.name + " (" +
+      ReportError(err::kRangeCheck, "Value " + TrimText(text) + " does not fit field " + tf.name + " (" +
                            std::to_string(tf.length) + ") " + Context(source));
       return true;
     }
@@ -404,7 +404,7 @@ bool OpenSource(const std::string& path, std::vector<uint8_t>& buffer, Restore& 
   try {
     buffer.assign(size, 0);
   } catch (const std::bad_alloc&) {
-    ReportError(217, Context(path));
+    ReportError(err::kNoMemory, Context(path));
     return false;
   }
   SelectEngineArea(kFromArea);
@@ -421,17 +421,17 @@ int FindSource(std::string& source, int dest) {
   // Appending a table to itself never reaches the end, whichever area
   // holds the second copy of it.
   if (SameTable(*AreaAt(dest), source)) {
-    ReportError(214, "Attempting to append file to itself. " + Context(source));
+    ReportError(err::kFileInUse, "Attempting to append file to itself. " + Context(source));
     return -1;
   }
   const int area = AreaHolding(source);
   if (area != 0) return area;
   if (in_memory) {
-    ReportError(215, "Virtual file must be open. " + Context(source));
+    ReportError(err::kNoDatabase, "Virtual file must be open. " + Context(source));
     return -1;
   }
   if (!FileExistsResolved(source)) {
-    ReportError(2, Context(source));
+    ReportError(err::kFileNotFound, Context(source));
     return -1;
   }
   return 0;
@@ -464,7 +464,7 @@ class FullYears {
 void AppendFrom(const std::string& source_in, std::function<bool()> progress) {
   Errors().DbfError = 0;
   if (CurrentArea() == nullptr) {
-    ReportError(215, Context(source_in));
+    ReportError(err::kNoDatabase, Context(source_in));
     return;
   }
   Plan plan;

@@ -148,10 +148,10 @@ void Select(int n) {
         return;
       }
     }
-    ReportError(220, "No free workarea available [Select(0)]");
+    ReportError(err::kBadParameter, "No free workarea available [Select(0)]");
     return;
   }
-  ReportError(220, "Invalid workarea selected = [Select(" + std::to_string(n) + ")]");
+  ReportError(err::kBadParameter, "Invalid workarea selected = [Select(" + std::to_string(n) + ")]");
 }
 
 // The engine's own areas 34 and 35 are selected directly.
@@ -163,7 +163,7 @@ int SelectedArea() { return Areas().current; }
 
 bool CheckInUse(const std::string& routine) {
   if (CurrentArea() != nullptr) return true;
-  ReportError(215, "No database in use [" + routine + "]  WorkArea = " + std::to_string(SelectedArea()));
+  ReportError(err::kNoDatabase, "No database in use [" + routine + "]  WorkArea = " + std::to_string(SelectedArea()));
   return false;
 }
 
@@ -179,11 +179,11 @@ void USE(const std::string& command_in, uint8_t* buffer, uint16_t size, RecordFi
   if (command.empty()) return;
   const std::string upper = Upper(command) + " ";
   if (upper.find("LINKED LIST") != std::string::npos || upper.find("VIRTUAL FILE") != std::string::npos) {
-    ReportError(1100, "In-memory tables are not available: " + command + " [USE]");
+    ReportError(err::kListOperation, "In-memory tables are not available: " + command + " [USE]");
     return;
   }
   if ((buffer == nullptr && size != 0) || (buffer != nullptr && size == 0)) {
-    ReportError(220, "Buffer is NIL or size is zero, attempting to open " + command + " [USE]");
+    ReportError(err::kBadParameter, "Buffer is NIL or size is zero, attempting to open " + command + " [USE]");
     return;
   }
   UseRequest req = ParseUse(command);
@@ -319,7 +319,7 @@ const FieldEntry* FieldAt(int n, const char* routine, const char* name) {
   if (!CheckInUse(routine)) return nullptr;
   const auto& fields = CurrentArea()->table.fields;
   if (n < 1 || n > static_cast<int>(fields.size())) {
-    ReportError(220, std::string("Invalid field number. [") + name + "(" + std::to_string(n) + ")]");
+    ReportError(err::kBadParameter, std::string("Invalid field number. [") + name + "(" + std::to_string(n) + ")]");
     return nullptr;
   }
   return &fields[n - 1];
@@ -365,7 +365,7 @@ uint8_t* FieldAddress(int n) {
   WorkArea* a = CurrentArea();
   if (n == 0) return a->typed;
   if (n < 0 || n > static_cast<int>(a->table.fields.size())) {
-    ReportError(220, "Invalid field number. [FieldAddress(" + std::to_string(n) + ")]");
+    ReportError(err::kBadParameter, "Invalid field number. [FieldAddress(" + std::to_string(n) + ")]");
     return nullptr;
   }
   return a->typed + a->typed_offsets[n - 1];

@@ -58,15 +58,15 @@ bool MayEditRecord(const WorkArea& area, int32_t n) {
 bool CheckReplaceTarget(const WorkArea& area, int32_t n) {
   const std::string quoted = "Database \"" + area.table.path + "\"";
   if (n < 1) {
-    ReportError(212, quoted + " is empty." + " [REPLACE]");
+    ReportError(err::kBeyondRange, quoted + " is empty." + " [REPLACE]");
     return false;
   }
   if (n > area.table.record_count) {
-    ReportError(212, quoted + " is at EOF." + " [REPLACE]");
+    ReportError(err::kBeyondRange, quoted + " is at EOF." + " [REPLACE]");
     return false;
   }
   if (!area.exclusive && !HoldsRecordLock(area, n)) {
-    ReportError(1200, "Record #" + std::to_string(n) + " in " + area.table.path + " [REPLACE]");
+    ReportError(err::kRecordNotLocked, "Record #" + std::to_string(n) + " in " + area.table.path + " [REPLACE]");
     return false;
   }
   return true;
@@ -150,7 +150,7 @@ void Append() {
   if (!CheckInUse("Append")) return;
   WorkArea& area = *CurrentArea();
   if (NeedsLocks(area) && area.lock_state != kAppendLock) {
-    ReportError(5, "File must be locked to append: " + area.table.path + " [APPEND]");
+    ReportError(err::kAccessDenied, "File must be locked to append: " + area.table.path + " [APPEND]");
     return;
   }
   Errors().DbfError = 0;
@@ -182,7 +182,7 @@ void Replace() {
   if (!CheckReplaceTarget(area, n)) return;
   const bool maintain = AreaConfig().MaintainIndexes && IndexOpen(area);
   if (maintain && area.swap.size() < area.typed_size) {
-    ReportError(254, area.table.path + " " + "Swap-buffer NIL." + " [REPLACE]");
+    ReportError(err::kInternal, area.table.path + " " + "Swap-buffer NIL." + " [REPLACE]");
     return;
   }
   Errors().DbfError = 0;
@@ -199,7 +199,7 @@ void DeleteRec() {
   WorkArea& area = *CurrentArea();
   const int32_t n = area.table.current_record;
   if (!MayEditRecord(area, n)) {
-    ReportError(1200, area.table.path + " " + "Record not locked " + "[DeleteRec]");
+    ReportError(err::kRecordNotLocked, area.table.path + " " + "Record not locked " + "[DeleteRec]");
     return;
   }
   if (InRange(area, n)) WriteDeleteFlag(area, n, true);
@@ -210,12 +210,12 @@ void RecallRec() {
   WorkArea& area = *CurrentArea();
   const int32_t n = area.table.current_record;
   if (!MayEditRecord(area, n)) {
-    ReportError(1200, "Record not locked [RecallRec]");
+    ReportError(err::kRecordNotLocked, "Record not locked [RecallRec]");
     return;
   }
   RefreshRecCount(area);
   if (!InRange(area, n)) {
-    ReportError(1103, area.table.path + " at EOF [RecallRec]");
+    ReportError(err::kInvalidOperation, area.table.path + " at EOF [RecallRec]");
     return;
   }
   WriteDeleteFlag(area, n, false);

@@ -187,7 +187,7 @@ int LocateField(const std::string& argument) {
   if (!CheckInUse(kLocateRoutine)) return 0;
   std::string rest = UpperText(TrimText(argument));
   if (rest.empty()) {
-    ReportError(220, std::string("No field name specified [") + kLocateRoutine + "]");
+    ReportError(err::kBadParameter, std::string("No field name specified [") + kLocateRoutine + "]");
     return 0;
   }
   SearchState& s = Search();
@@ -196,7 +196,7 @@ int LocateField(const std::string& argument) {
   s.contained = RemoveWord("CONTAINED", rest);
   const int field = rest.empty() ? 0 : FieldNo(rest);
   if (field == 0) {
-    ReportError(220, std::string("Unrecognized field name [") + kLocateRoutine + "(" + argument +
+    ReportError(err::kBadParameter, std::string("Unrecognized field name [") + kLocateRoutine + "(" + argument +
                          ")]");
   }
   return field;
@@ -230,7 +230,7 @@ void Continue() {
   if (!CheckInUse("Continue")) return;
   const SearchState& s = Search();
   if (s.field == 0) {
-    ReportError(220, "Call to CONTINUE not preceeded by call to LOCATE. [Continue]");
+    ReportError(err::kBadParameter, "Call to CONTINUE not preceeded by call to LOCATE. [Continue]");
     return;
   }
   Locate(RecNo() + 1, s.field);

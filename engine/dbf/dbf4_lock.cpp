@@ -142,7 +142,7 @@ bool AddRecordLock(WorkArea& area, int32_t n) {
     area.record_locks.insert(area.record_locks.begin(), n);
   } catch (const std::bad_alloc&) {
     (void)UnlockRegion(area, RecordLockOffset(area, n), area.table.record_length);
-    ReportError(217, "[RLock]");
+    ReportError(err::kNoMemory, "[RLock]");
     return false;
   }
   area.lock_state = kRecordLocks;
@@ -185,7 +185,7 @@ bool RLock() {
   // A record already held stays held even at the limit.
   if (HoldsRecordLock(area, n)) return true;
   if (LockLimitReached(area)) {
-    ReportError(212, "Orvel record lock limit exceeded [RLock]");
+    ReportError(err::kBeyondRange, "Orvel record lock limit exceeded [RLock]");
     return false;
   }
   if (area.lock_state == kAppendLock) return false;

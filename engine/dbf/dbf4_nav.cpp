@@ -171,11 +171,11 @@ bool BottomBody(WorkArea& a) {
 std::string DatabaseText(const WorkArea& a) { return "Database \"" + a.table.path + "\""; }
 
 void ReportSkip(WorkArea& a, const std::string& what) {
-  ReportError(212, DatabaseText(a) + " is " + what + " [SKIP]");
+  ReportError(err::kBeyondRange, DatabaseText(a) + " is " + what + " [SKIP]");
 }
 
 void ReportBadRecordNumber(WorkArea& a, int32_t n, const std::string& routine) {
-  ReportError(212, "Invalid record number = " + std::to_string(n) + " " + DatabaseText(a) + " [" +
+  ReportError(err::kBeyondRange, "Invalid record number = " + std::to_string(n) + " " + DatabaseText(a) + " [" +
                        routine + "]");
 }
 

@@ -73,7 +73,7 @@ bool LoadBlock(WorkArea& area, int field, int32_t n) {
   size = std::min(size, kLargestBlock);
   const int64_t records = std::min<int64_t>(size / t.record_length, t.record_count - n + 1);
   if (records < 1) {
-    ReportError(217, "Insufficient memory for cache [Peek]");
+    ReportError(err::kNoMemory, "Insufficient memory for cache [Peek]");
     return false;
   }
   PeekCache c;
@@ -169,7 +169,7 @@ void Poke(const std::string& text, int field, int32_t n) {
   WorkArea& area = *CurrentArea();
   const std::string context = PokeContext(text, field, n);
   if (NeedsLocks(area) && !IsLocked(n)) {
-    ReportError(1200, "Record not locked " + context);
+    ReportError(err::kRecordNotLocked, "Record not locked " + context);
     return;
   }
   if (!InFieldRange(area, field) || !InRecordRange(area, n) || text.empty()) return;

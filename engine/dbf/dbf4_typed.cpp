@@ -191,7 +191,7 @@ bool PutChangedField(const WorkArea& area, int n, const FieldEntry& f, const uin
       const std::string text = ChangedNumberText(area, n, f, t);
       out = NumberField(text, f.length);
       if (out.empty()) {
-        ReportError(201, "Value " + text + " does not fit field " + f.name + " (" + std::to_string(f.length) +
+        ReportError(err::kRangeCheck, "Value " + text + " does not fit field " + f.name + " (" + std::to_string(f.length) +
                              ") of " + area.table.path + " [Gather]");
         return false;
       }
@@ -208,12 +208,12 @@ bool PutChangedField(const WorkArea& area, int n, const FieldEntry& f, const uin
 uint8_t* Slot(int n, const FieldEntry** field, const char* routine) {
   WorkArea* a = CurrentArea();
   if (a == nullptr || a->typed == nullptr) {
-    ReportError(215, std::string("No database in use [") + routine + "]  WorkArea = " +
+    ReportError(err::kNoDatabase, std::string("No database in use [") + routine + "]  WorkArea = " +
                          std::to_string(SelectedArea()));
     return nullptr;
   }
   if (n < 1 || n > static_cast<int>(a->table.fields.size())) {
-    ReportError(220, std::string("Invalid field number. [") + routine + "(" + std::to_string(n) + ")]");
+    ReportError(err::kBadParameter, std::string("Invalid field number. [") + routine + "(" + std::to_string(n) + ")]");
     return nullptr;
   }
   *field = &a->table.fields[n - 1];

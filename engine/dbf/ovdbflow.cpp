@@ -176,7 +176,7 @@ uint16_t WriteHeaderAndEof(DbfFile& dbf) {
 
 bool CheckRecordNumber(const DbfFile& dbf, int32_t n, const std::string& routine) {
   if (n >= 1 && n <= dbf.record_count) return true;
-  ReportError(212, "Invalid record number = " + std::to_string(n) + " (" + dbf.path + ")  [" +
+  ReportError(err::kBeyondRange, "Invalid record number = " + std::to_string(n) + " (" + dbf.path + ")  [" +
                        routine + "]");
   return false;
 }
@@ -189,7 +189,7 @@ std::string FileContext(const DbfFile& dbf, const char* sep_and_routine) {
 
 bool CheckOpen(const DbfFile& dbf, const char* sep_and_routine) {
   if (dbf.is_open() && dbf.file) return true;
-  ReportError(103, FileContext(dbf, sep_and_routine));
+  ReportError(err::kFileNotOpen, FileContext(dbf, sep_and_routine));
   return false;
 }
 
@@ -258,7 +258,7 @@ void CreateDbf(DbfFile& dbf, const std::string& name, std::span<const FieldDef> 
   Errors().DbfError = 0;
   CreatePlan plan;
   if (!PlanTable(defs, plan)) {
-    ReportError(211, "Invalid dBASE field definition [CreateDBF]");
+    ReportError(err::kBadFieldDefinition, "Invalid dBASE field definition [CreateDBF]");
     return;
   }
   const std::string path = DefaultExt(TrimText(name), "DBF");
@@ -268,12 +268,12 @@ void CreateDbf(DbfFile& dbf, const std::string& name, std::span<const FieldDef> 
   std::string memo_path;
   if (plan.has_memo) {
     if (!memo.name_for || !memo.creatable || !memo.create) {
-      ReportError(1019, "No memo store to create the memo file of " + path + " [CreateDbf()]");
+      ReportError(err::kMemoNoTable, "No memo store to create the memo file of " + path + " [CreateDbf()]");
       return;
     }
     memo_path = memo.name_for(path, plan.version);
     if (!memo.creatable(plan.version)) {
-      ReportError(1003, "Cannot create memo file " + memo_path + " [CreateDbf()]");
+      ReportError(err::kMemoAddress, "Cannot create memo file " + memo_path + " [CreateDbf()]");
       return;
     }
   }
@@ -369,7 +369,7 @@ void PutDbfRecord(DbfFile& dbf, int32_t n) {
   const bool append = n > dbf.record_count;
   const int32_t limit = dbf.layout == DbfLayout::kDbase2 ? 65535 : INT32_MAX;
   if (n < 1 || (append && dbf.record_count >= limit)) {
-    ReportError(212, "Invalid record number = " + std::to_string(n) + " (" + dbf.path + ")  " +
+    ReportError(err::kBeyondRange, "Invalid record number = " + std::to_string(n) + " (" + dbf.path + ")  " +
                          "[Replace/Append/PutDbfRecord]");
     return;
   }

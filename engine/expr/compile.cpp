@@ -13,7 +13,7 @@ namespace ov {
 
 namespace {
 
-constexpr uint16_t kExprError = 351;
+constexpr uint16_t kExprError = err::kExprSyntax;
 constexpr uint16_t kNoMemory = 217;
 constexpr size_t kWindowWidth = 50;
 constexpr size_t kMaxKeyLength = 220;
@@ -207,16 +207,16 @@ int CheckCompiled(const std::string& text, bool is_key) {
   if (e == nullptr) return Errors().DbfError;
   const char type = e->result_type;
   FreeExpr(e);
-  if (is_key) return type == 'M' || type == 'L' ? 361 : 0;
-  return type == 'L' ? 0 : 362;
+  if (is_key) return type == 'M' || type == 'L' ? err::kExprBadKeyType : 0;
+  return type == 'L' ? 0 : err::kExprNotLogical;
 }
 
 }  // namespace
 
 int CheckExpression(std::string& text, bool is_key) {
   text = TrimRightText(text);
-  if (text.empty()) return 359;
-  if (is_key && text.size() > kMaxKeyLength) return 360;
+  if (text.empty()) return err::kExprEmpty;
+  if (is_key && text.size() > kMaxKeyLength) return err::kExprKeyTooLong;
   const int code = CheckCompiled(text, is_key);
   Errors().DbfError = 0;
   return code;

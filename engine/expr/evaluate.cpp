@@ -42,7 +42,7 @@ Machine::Machine(CompiledExpr& expr) : e_(expr) {
     try {
       e_.stack.emplace_back();
     } catch (const std::bad_alloc&) {
-      Fail(217, " [PARSER/WStackCheck]");
+      Fail(err::kNoMemory, " [PARSER/WStackCheck]");
     }
   }
 }
@@ -58,7 +58,7 @@ CodeItem* Machine::NewNode(int32_t type) {
     try {
       e_.stack.emplace_back();
     } catch (const std::bad_alloc&) {
-      Fail(217, " [PARSER/WStackCheck]");
+      Fail(err::kNoMemory, " [PARSER/WStackCheck]");
       return nullptr;
     }
   }
@@ -83,7 +83,7 @@ void Machine::PushText(const char* text, size_t length) {
     length = static_cast<size_t>(static_cast<const char*>(nul) - text);
   }
   if (PoolRoom() < length + 1) {
-    Fail(354, "Working pool overflow [PARSER/Allocate]");
+    Fail(err::kExprPoolOverflow, "Working pool overflow [PARSER/Allocate]");
     return;
   }
   if (CodeItem* n = NewNode(kTypeC)) {
@@ -98,7 +98,7 @@ void Machine::PushText(const char* text, size_t length) {
 void Machine::PushPooled(size_t length) {
   if (failed_) return;
   if (PoolRoom() < length + 1) {
-    Fail(354, "Working pool overflow [PARSER/Allocate]");
+    Fail(err::kExprPoolOverflow, "Working pool overflow [PARSER/Allocate]");
     return;
   }
   if (CodeItem* n = NewNode(kTypeC)) {
@@ -119,7 +119,7 @@ void Machine::PushEmpty() {
 CodeItem* Machine::PopNode(bool (*accept)(int32_t type)) {
   if (failed_) return nullptr;
   if (depth_ == 0 || !accept(e_.stack[depth_ - 1].type)) {
-    Fail(356, kPopTypeError);
+    Fail(err::kExprStackType, kPopTypeError);
     return nullptr;
   }
   return &e_.stack[--depth_];
@@ -201,7 +201,7 @@ void PushConstant(Machine& m, const CodeItem& item) {
     case kTypeN:
     case kTypeD: m.PushNumber(item.value.num, item.type); break;
     case kTypeL: m.PushSlot(item.value.logical); break;
-    default: m.Fail(356, kPushTypeError); break;
+    default: m.Fail(err::kExprStackType, kPushTypeError); break;
   }
 }
 
@@ -229,7 +229,7 @@ const void* Machine::Run() {
   return Finish();
 }
 
-void ReportDivideByZero() { ReportError(358, "Error during evaluation: Divide by 0 [Evaluate/Engine]"); }
+void ReportDivideByZero() { ReportError(err::kExprDivideByZero, "Error during evaluation: Divide by 0 [Evaluate/Engine]"); }
 
 }  // namespace eval_detail
 

@@ -21,7 +21,7 @@ std::shared_ptr<CompiledExpr> CompileCondition(const std::string& text) {
   if (expr == nullptr) return nullptr;
   if (expr->result_type != 'L') {
     FreeExpr(expr);
-    ReportError(362, "Condition not of type L [Evaluate/Condition(" + text + ")]");
+    ReportError(err::kExprNotLogical, "Condition not of type L [Evaluate/Condition(" + text + ")]");
     return nullptr;
   }
   return std::shared_ptr<CompiledExpr>(expr, Release);

@@ -17,13 +17,13 @@ bool ReadExact(MemoState& s, uint64_t offset, void* buf, size_t n, const std::st
   size_t got = 0;
   uint16_t code = s.file->ReadAt(offset, buf, n, got);
   if (code == 0 && got == n) return true;
-  ReportError(30, context);
+  ReportError(err::kReadFault, context);
   return false;
 }
 
 bool WriteExact(MemoState& s, uint64_t offset, const void* buf, size_t n, const std::string& context) {
   if (s.file->WriteAt(offset, buf, n) == 0) return true;
-  ReportError(29, context);
+  ReportError(err::kWriteFault, context);
   return false;
 }
 
@@ -153,7 +153,7 @@ uint16_t MemoFileBlockSize(const std::string& path, MemoKind kind) {
 bool CheckMemoField(const std::string& routine) {
   if (!CheckInUse(routine)) return false;
   if (MemoStateOf(*CurrentArea()) != nullptr) return true;
-  ReportError(1019, " No Memo Field [" + routine + "]");
+  ReportError(err::kMemoNoTable, " No Memo Field [" + routine + "]");
   return false;
 }
 
@@ -162,7 +162,7 @@ uint64_t LockMemoPadAndSeekEOF(WorkArea& area, const std::string& context) {
   if (SharedArea(area) && !s.locked) {
     s.locked = TakeMemoLock(s);
     if (!s.locked) {
-      ReportError(1017, context);
+      ReportError(err::kMemoLock, context);
       return 0;
     }
   }
@@ -199,11 +199,11 @@ void UpdateMemoHeader(WorkArea& area) {
     uint32_t next = static_cast<uint32_t>((size + s.block_size - 1) / s.block_size);
     uint8_t b[4];
     if (s.kind == MemoKind::kFox) PutBe32(b, next); else PutLe32(b, next);
-    if (s.file->WriteAt(0, b, 4) != 0) ReportError(29, MemoContext(area, ""));
+    if (s.file->WriteAt(0, b, 4) != 0) ReportError(err::kWriteFault, MemoContext(area, ""));
   }
   if (!s.locked) return;
   s.locked = false;
-  if (s.file->Unlock(kMemoLockOffset, kMemoLockLength) != 0) ReportError(1018, MemoContext(area, ""));
+  if (s.file->Unlock(kMemoLockOffset, kMemoLockLength) != 0) ReportError(err::kMemoUnlock, MemoContext(area, ""));
 }
 
 int32_t ReadBlockHeader(WorkArea& area, int32_t block) {
@@ -230,7 +230,7 @@ void WriteBlockHeader(WorkArea& area, int32_t block, uint32_t length) {
   } else {
     PutLe32(h + 4, length + 8);
   }
-  if (s.file->WriteAt(uint64_t(block) * s.block_size, h, 8) != 0) ReportError(29, MemoContext(area, ""));
+  if (s.file->WriteAt(uint64_t(block) * s.block_size, h, 8) != 0) ReportError(err::kWriteFault, MemoContext(area, ""));
 }
 
 void FlushMemoFile(WorkArea& area) {

@@ -30,7 +30,7 @@ bool LocateSource(const MemoTransfer& t, SourceMemo& m) {
   uint64_t size = 0;
   if (s.file->Size(size) != 0) size = 0;
   if (a == 0 || at >= size) {
-    ReportError(1003, t.source_context);
+    ReportError(err::kMemoAddress, t.source_context);
     return false;
   }
   uint8_t h[8] = {};
@@ -61,7 +61,7 @@ int64_t ReadPiece(const MemoTransfer& t, const SourceMemo& m, int64_t pos, std::
   size_t got = 0;
   const uint16_t code = t.source->file->ReadAt(m.start + uint64_t(pos), buf.data(), want, got);
   if (code != 0 || (m.length >= 0 && got < want)) {
-    ReportError(30, t.source_context);
+    ReportError(err::kReadFault, t.source_context);
     return -1;
   }
   end = m.length >= 0 ? int64_t(got) + pos >= m.length : got < want;
@@ -95,7 +95,7 @@ bool KeepsHeaderInDbase3(const MemoTransfer& t, const SourceMemo& m, std::vector
 
 bool WriteDest(const MemoTransfer& t, uint64_t offset, const uint8_t* bytes, size_t n) {
   if (t.dest->file->WriteAt(offset, bytes, n) == 0) return true;
-  ReportError(1005, t.dest_context);
+  ReportError(err::kMemoWrite, t.dest_context);
   return false;
 }
 
@@ -181,7 +181,7 @@ int32_t CopyMemoBetween(WorkArea& to, WorkArea& from, int32_t block, bool same_n
   MemoState* d = MemoStateOf(to);
   MemoState* s = MemoStateOf(from);
   if (d == nullptr || s == nullptr) {
-    ReportError(1019, " No Memo Field [CopyMemo()]");
+    ReportError(err::kMemoNoTable, " No Memo Field [CopyMemo()]");
     return 0;
   }
   const std::string ctx = MemoContext(to, "CopyMemo()");
@@ -210,7 +210,7 @@ int32_t CopyMemo(int source, int32_t block, bool same_number) {
   if (!CheckMemoField("CopyMemo()")) return 0;
   WorkArea* from = source >= 1 && source <= kAreaCount ? Areas().slots[size_t(source)].get() : nullptr;
   if (from == nullptr || !from->table.is_open()) {
-    ReportError(215, "No database in use [CopyMemo()]  WorkArea = " + std::to_string(source));
+    ReportError(err::kNoDatabase, "No database in use [CopyMemo()]  WorkArea = " + std::to_string(source));
     return 0;
   }
   return CopyMemoBetween(*CurrentArea(), *from, block, same_number);

@@ -90,7 +90,7 @@ void CreateMemofileOfKind(const std::string& name, MemoKind kind, uint16_t block
   const std::string ext = kind == MemoKind::kFox ? "FPT" : "DBT";
   const std::string path = DefaultExt(name, ext);
   if (!MemoBlockSizeCreatable(kind, block_size)) {
-    ReportError(1003, "Cannot create memo file " + path + " [" + routine + "]");
+    ReportError(err::kMemoAddress, "Cannot create memo file " + path + " [" + routine + "]");
     return;
   }
   block_size = CreatedBlockSize(kind, block_size);

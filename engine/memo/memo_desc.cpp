@@ -27,7 +27,7 @@ bool OpenForRead(MemoState& s, int64_t a, const std::string& ctx) {
   const uint64_t size = FileSize(s);
   const uint64_t at = static_cast<uint64_t>(a) * s.block_size;
   if (a == 0 || at < DataAreaStart(s) || at + 1 >= size) {
-    ReportError(1003, ctx);
+    ReportError(err::kMemoAddress, ctx);
     return false;
   }
   uint8_t h[8] = {};
@@ -36,7 +36,7 @@ bool OpenForRead(MemoState& s, int64_t a, const std::string& ctx) {
   MemoDescriptor& d = s.desc;
   if (s.kind == MemoKind::kFox) {
     if (got < 8) {
-      ReportError(1003, ctx);
+      ReportError(err::kMemoAddress, ctx);
       return false;
     }
     d.length = GetBe32(h + 4);
@@ -73,7 +73,7 @@ int32_t PlaceForWrite(WorkArea& area, MemoState& s, int64_t a, int64_t expected,
 
 bool OpenForWrite(WorkArea& area, MemoState& s, int64_t a, int64_t expected, const std::string& ctx) {
   if (expected > 0 && static_cast<uint64_t>(expected / 1024) >= CurrentEnv()->FreeSpaceKB(s.name)) {
-    ReportError(1004, ctx);
+    ReportError(err::kMemoDiskFull, ctx);
     return false;
   }
   const uint64_t end = LockMemoPadAndSeekEOF(area, ctx);
@@ -103,7 +103,7 @@ int32_t OpenMemoDescriptor(WorkArea& area, int32_t block, int mode, int64_t expe
                            const std::string& routine) {
   MemoState* s = MemoStateOf(area);
   if (s == nullptr) {
-    ReportError(1019, " No Memo Field [" + routine + "]");
+    ReportError(err::kMemoNoTable, " No Memo Field [" + routine + "]");
     return 0;
   }
   const std::string ctx = MemoContext(area, routine);
@@ -133,7 +133,7 @@ size_t ReadMemoBytes(WorkArea& area, void* buf, size_t n) {
   if (s->file->ReadAt(d.data_start + d.position, bytes, n, got) != 0) {
     const std::string ctx = MemoContext(area, "ReadBlobStream");
     FailDescriptor(area, *s);  // before the report, which may raise
-    ReportError(30, ctx);
+    ReportError(err::kReadFault, ctx);
     return 0;
   }
   if (d.length < 0) {
@@ -154,7 +154,7 @@ size_t WriteMemoBytes(WorkArea& area, const void* buf, size_t n) {
   // Writing past the allocated run would overwrite the next memo.
   if (d.capacity >= 0 && d.position + static_cast<int64_t>(n) > d.capacity) {
     FailDescriptor(area, *s);
-    ReportError(1005, ctx);
+    ReportError(err::kMemoWrite, ctx);
     return 0;
   }
   std::vector<uint8_t> bytes(static_cast<const uint8_t*>(buf), static_cast<const uint8_t*>(buf) + n);

@@ -86,7 +86,7 @@ int32_t CopyToFresh(WorkArea& area, MemoState& fresh, int32_t block, int32_t rec
   const std::string ctx = old.name + " Memo block # " + std::to_string(block) + " Record # " +
                           std::to_string(record) + " [PackMemo]";
   if (uint64_t(std::llabs(int64_t{block})) * old.block_size >= size) {
-    ReportError(1003, ctx);
+    ReportError(err::kMemoAddress, ctx);
     return 0;
   }
   MemoTransfer t{&old, &fresh, block, MemoAppendOffset(fresh), ctx, fresh.name + " [PackMemo]"};
@@ -207,14 +207,14 @@ bool WriteNextFree(MemoState& s, const std::string& context) {
 void PackMemofileOf(WorkArea& area) {
   MemoState* s = MemoStateOf(area);
   if (s == nullptr) {
-    ReportError(1019, " No Memo Field [PackMemofile]");
+    ReportError(err::kMemoNoTable, " No Memo Field [PackMemofile]");
     return;
   }
   Errors().DbfError = 0;
   uint64_t size = 0;
   if (s->file->Size(size) != 0) size = 0;
   if (DiskFreeKB(SplitName(ExpandName(s->name)).dir) < size / 1024) {
-    ReportError(1012, s->name + " [PackMemofile]");
+    ReportError(err::kMemoPackSpace, s->name + " [PackMemofile]");
     return;
   }
   RefreshRecCount(area);

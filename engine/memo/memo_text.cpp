@@ -35,7 +35,7 @@ WorkArea* BoundArea(const MemoBinding& b) {
   return area != nullptr && MemoStateOf(*area) != nullptr ? area : nullptr;
 }
 
-void NotLoaded() { ReportError(104, " [MemoText]"); }
+void NotLoaded() { ReportError(err::kNotOpenForInput, " [MemoText]"); }
 
 // Hard returns are CR LF, a lone CR or a lone LF; a soft return is 0x8D LF
 // (a lone 0x8D is a letter in code page 437). Lines are cut at the width.
@@ -106,7 +106,7 @@ int32_t StorePlainDbase3(WorkArea& area, std::string bytes, const std::string& r
   MemoState& s = *MemoStateOf(area);
   const std::string ctx = MemoContext(area, routine);
   if (bytes.size() / 1024 >= CurrentEnv()->FreeSpaceKB(s.name)) {
-    ReportError(1004, ctx);
+    ReportError(err::kMemoDiskFull, ctx);
     return 0;
   }
   const uint64_t end = LockMemoPadAndSeekEOF(area, ctx);
@@ -116,7 +116,7 @@ int32_t StorePlainDbase3(WorkArea& area, std::string bytes, const std::string& r
   UpdateMemoHeader(area);
   FlushMemoFile(area);
   if (code != 0) {
-    ReportError(1005, ctx);
+    ReportError(err::kMemoWrite, ctx);
     return 0;
   }
   return static_cast<int32_t>(end / s.block_size);
@@ -158,7 +158,7 @@ int32_t AddMemo(const std::string& text) {
   if (text.empty()) return 0;
   Errors().DbfError = 0;
   const int32_t block = StoreMemoText(area, text, 0, "AddMemo()");
-  if (block == 0 && Errors().DbfError == 0) ReportError(1005, MemoStateOf(area)->name + " [AddMemo]");
+  if (block == 0 && Errors().DbfError == 0) ReportError(err::kMemoWrite, MemoStateOf(area)->name + " [AddMemo]");
   return block;
 }
 
@@ -186,7 +186,7 @@ MemoTextReader::MemoTextReader(const MemoBinding& binding, size_t max_lines) {
   }
   if (lines_.size() > max_lines) {
     lines_.clear();
-    ReportError(217, "Reading memo field in " + MemoStateOf(*area)->name);
+    ReportError(err::kNoMemory, "Reading memo field in " + MemoStateOf(*area)->name);
     return;
   }
   loaded_ = true;
@@ -220,7 +220,7 @@ MemoTextWriter::MemoTextWriter(const MemoBinding& binding, size_t max_lines)
 
 bool MemoTextWriter::EndLine(LineEnd end) {
   if (lines_.size() >= max_lines_ || MemoryAvailable() < kMemoLineMemory) {
-    ReportError(101, " [EditMemo]");
+    ReportError(err::kDiskWrite, " [EditMemo]");
     return false;
   }
   lines_.push_back({std::move(pending_), end});
@@ -273,7 +273,7 @@ bool MemoTextWriter::Close() {
     stored = Errors().DbfError == 0;
   }
   if (!stored) {
-    if (!lines.empty()) ReportError(101, (area ? MemoStateOf(*area)->name : std::string()) + " [" + kEditRoutine + "]");
+    if (!lines.empty()) ReportError(err::kDiskWrite, (area ? MemoStateOf(*area)->name : std::string()) + " [" + kEditRoutine + "]");
     return false;
   }
   *binding_.reference = block;

@@ -219,7 +219,7 @@ Block AllocBlock(uint16_t size) { return std::make_unique_for_overwrite<uint8_t[
 
 void FreeBlock(Block& ref) {
   if (!ref) {
-    ReportError(9, "Attempt to free NIL pointer [FreeMem()]");
+    ReportError(err::kBadMemoryBlock, "Attempt to free NIL pointer [FreeMem()]");
     return;
   }
   ref.reset();

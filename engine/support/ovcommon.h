@@ -22,6 +22,7 @@
 #include <tuple>
 
 #include "engine/support/engine_state.h"
+#include "engine/support/error_codes.h"
 #include "engine/support/platform.h"
 
 namespace ov {
