@@ -33,5 +33,19 @@ TEST_F(MemoFlushTest, SharedWritesFlushExclusiveOnesDoNot) {
   EXPECT_EQ(SyncsForOneMemo(""), 0);
 }
 
+TEST_F(MemoFlushTest, ARefusedSyncIsReported) {
+  DbfFile dbf;
+  const std::vector<FieldDef> defs = {{"notes", 'M', 10, 0}};
+  CreateDbf(dbf, Path("m"), defs);
+  USE(Path("m"));
+  env_.FailSyncs(true);
+  QuietErrors quiet;
+  Areas().memo.write_text(*CurrentArea(), "some text", 0);
+  EXPECT_NE(Errors().DbfError, 0);
+  EXPECT_NE(Errors().ErrorContext.find("[FlushMemoFile]"), std::string::npos);
+  env_.FailSyncs(false);
+  CloseArea();
+}
+
 }  // namespace
 }  // namespace ov

@@ -237,7 +237,10 @@ void FlushMemoFile(WorkArea& area) {
   MemoState* s = MemoStateOf(area);
   if (s == nullptr || !s->file) return;
   if (!AreaConfig().MultiUser || area.exclusive) return;
-  (void)s->file->Sync();
+  // The memo is written but may not be on the disk: say so.
+  if (const uint16_t code = s->file->Sync(); code != 0) {
+    ReportError(code, "Unable to flush file " + s->name + " [FlushMemoFile]");
+  }
 }
 
 }  // namespace ov
