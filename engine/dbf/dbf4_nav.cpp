@@ -117,7 +117,8 @@ int32_t NaturalNext(WorkArea& a, int32_t from) {
 int32_t StepFrom(WorkArea& a, bool ordered, bool forward, int32_t from) {
   if (ordered) return IndexStep(a, forward, from);
   if (forward) return NaturalNext(a, from);
-  // From the phantom of a table another process has since cut short.
+  // From the phantom of a table another process may since have cut short.
+  if (from > a.table.record_count) RefreshRecCount(a);
   return std::min(from - 1, a.table.record_count);
 }
 
