@@ -4,11 +4,13 @@
 // read-only as an OEM table, reading every record; then read-write with the
 // record count repaired from the file size, rewriting the first record and
 // appending one, so the header and end-of-file writes run on odd layouts
-// too. The engine must answer with error codes, never crash or hang.
+// too. The integrity check runs on the input as it came. The engine must
+// answer with error codes, never crash or hang.
 #include <cstddef>
 #include <cstdint>
 #include <string>
 
+#include "engine/dbf/dbf_check.h"
 #include "engine/dbf/ovdbflow.h"
 #include "engine/support/mem_env.h"
 #include "engine/support/ovcommon.h"
@@ -93,6 +95,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   if (!ov::WriteScratch(data, size)) return 0;
   ov::ResetEngine();
   try {
+    (void)ov::CheckTable(ov::ScratchPath());
     ov::ReadPass();
     ov::WritePass();
   } catch (const ov::EOrvelError&) {

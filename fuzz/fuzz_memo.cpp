@@ -4,7 +4,8 @@
 // FoxPro); a fixed table of eight records whose memo fields point at blocks
 // taken from the next input bytes is written beside the memo file, then
 // every memo is read, one is rewritten, one released, and the memo file is
-// packed. The engine must answer with error codes, never crash or hang.
+// packed; the integrity check runs on the files before and after. The
+// engine must answer with error codes, never crash or hang.
 #include <cstddef>
 #include <cstdint>
 #include <string>
@@ -12,6 +13,7 @@
 
 #include "engine/dbf/dbf4.h"
 #include "engine/engine.h"
+#include "engine/memo/memo_check.h"
 #include "engine/memo/memo_ops.h"
 #include "engine/support/mem_env.h"
 #include "engine/support/ovcommon.h"
@@ -86,7 +88,11 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   const size_t skip = 1 + 2 * kRecords;
   if (MakeTable(version, blocks)) {
     const std::string memo = Scratch(version == 0xF5 ? ".FPT" : ".DBT");
-    if (Memory().Put(memo, data + skip, size - skip) == 0) Exercise();
+    if (Memory().Put(memo, data + skip, size - skip) == 0) {
+      (void)CheckTableAndMemo(Scratch(".dbf"));
+      Exercise();
+      (void)CheckTableAndMemo(Scratch(".dbf"));
+    }
   }
   StopEngine();
   Memory().Clear();

@@ -8,6 +8,7 @@
 #include <vector>
 
 #include "engine/dbf/dbf4.h"
+#include "engine/memo/memo_check.h"
 #include "engine/support/ovcommon.h"
 #include "tests/test_support.h"
 
@@ -148,6 +149,8 @@ TEST_F(ModelTest, RandomCommandsAgreeWithTheModel) {
     pos_ = n;
     ExpectPosition("after reopen, record " + std::to_string(n));
   }
+  CloseArea();
+  EXPECT_EQ(FindingLines(CheckTableAndMemo(Path("model.DBF"))), "");
 }
 
 }  // namespace

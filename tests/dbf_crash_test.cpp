@@ -6,6 +6,7 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include "engine/dbf/dbf_check.h"
 #include "engine/dbf/ovdbflow.h"
 #include "engine/support/ovcommon.h"
 #include "tests/dbf_test_util.h"
@@ -47,6 +48,7 @@ TEST_F(CrashTest, KilledAppenderLeavesARepairableTable) {
   waitpid(pid, nullptr, 0);
   close(ready[0]);
 
+  EXPECT_EQ(CheckTable(Path("crash.DBF")).at(0).what, FindingKind::kRecordCount);
   DbfFile dbf;
   dbf.path = Path("crash.DBF");
   OpenDbf(dbf);
@@ -70,6 +72,7 @@ TEST_F(CrashTest, KilledAppenderLeavesARepairableTable) {
   OpenDbf(dbf);
   EXPECT_EQ(dbf.record_count, total);
   CloseDbf(dbf);
+  EXPECT_EQ(FindingLines(CheckTable(Path("crash.DBF"))), "");
 }
 
 }  // namespace

@@ -6,6 +6,7 @@
 #include <random>
 #include <set>
 
+#include "engine/dbf/dbf_check.h"
 #include "engine/dbf/ovdbflow.h"
 #include "engine/support/ovcommon.h"
 #include "tests/dbf_test_util.h"
@@ -24,6 +25,7 @@ class DbfDamageTest : public test::EngineTest {
       AppendDbfRecord(dbf);
     }
     CloseDbf(dbf);
+    EXPECT_EQ(FindingLines(CheckTable(Path("good.DBF"))), "");
     return test::ReadAll(Path("good.DBF"));
   }
 
@@ -141,6 +143,7 @@ TEST_F(DbfDamageTest, RecordCountsBeyondTheFile) {
   std::vector<uint8_t> b = ValidTable();
   b[4] = 200;
   EXPECT_EQ(Exercise(b), 213);
+  EXPECT_EQ(CheckTable(Path("t.dbf")).at(0).what, FindingKind::kRecordCount);
   b[4] = b[5] = b[6] = b[7] = 0xFF;  // negative as a signed count: empty
   EXPECT_EQ(Exercise(b), 0);
 }
@@ -163,6 +166,7 @@ TEST_F(DbfDamageTest, RandomAndMutatedBytesNeverCrash) {
     }
     uint16_t code = Exercise(b);
     EXPECT_TRUE(allowed.count(code)) << "round " << round << " code " << code;
+    (void)CheckTable(Path("t.dbf"));  // any answer but a crash
   }
 }
 

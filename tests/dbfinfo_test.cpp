@@ -161,6 +161,24 @@ TEST_F(DbfinfoTest, DamagedHeadersAreRefusedNotCrashedOn) {
   EXPECT_EQ(Run(Path("empty.dbf")), 222);
 }
 
+TEST_F(DbfinfoTest, CheckPrintsOneLinePerFindingAndFailsOnAny) {
+  const FieldDef fields[] = {{"code", 'N', 6, 2}};
+  DbfFile dbf;
+  CreateDbf(dbf, Path("chk.dbf"), fields);
+  EXPECT_EQ(Run(Path("chk.dbf") + " --check"), 0) << out_ << err_;
+  EXPECT_EQ(out_, "");
+
+  std::vector<uint8_t> bytes = test::ReadAll(Path("chk.dbf"));
+  bytes.pop_back();  // the end-of-file byte
+  for (char c : std::string("X  1.50\x1A")) bytes.push_back(static_cast<uint8_t>(c));
+  bytes[4] = 2;  // two records counted, one there
+  test::WriteAll(Path("chk.dbf"), bytes);
+  EXPECT_EQ(Run(Path("chk.dbf") + " --check"), 1);
+  const std::vector<std::string> expected = {"file: header counts 2 records, the file holds 1",
+                                             "record 1: deletion flag \"X\""};
+  EXPECT_EQ(Lines(out_), expected);
+}
+
 TEST_F(DbfinfoTest, MissingFileAndBadArguments) {
   EXPECT_EQ(Run(Path("absent.dbf")), 2);
   EXPECT_EQ(err_.rfind("Error # 2 (", 0), 0u) << err_;

@@ -12,6 +12,7 @@
 
 #include "engine/dbf/dbf4.h"
 #include "engine/memo/memo.h"
+#include "engine/memo/memo_check.h"
 #include "engine/support/ovcommon.h"
 #include "tests/test_support.h"
 
@@ -114,6 +115,8 @@ TEST_P(MemoShareTest, TwoProcessesRewriteMemosWithoutFailureOrDamage) {
     EXPECT_GE(first, end) << "block " << first << " lies inside the memo before it";
     end = first + blocks;
   }
+  CloseArea();
+  EXPECT_EQ(FindingLines(CheckTableAndMemo(Path("shared.DBF"))), "");
 }
 
 INSTANTIATE_TEST_SUITE_P(Kinds, MemoShareTest, ::testing::Values(0x83, 0x8B, 0xF5),
