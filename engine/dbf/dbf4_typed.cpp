@@ -148,6 +148,9 @@ void ScatterField(const FieldEntry& f, const char* raw, uint8_t* t) {
 bool SlotUnchanged(const FieldEntry& f, const char* raw, const uint8_t* t) {
   const uint16_t size = TypedSizeOf(f);
   if (size == 0) return true;
+  // Text, the widest and most common kind, compares without a copy: Scatter
+  // gives it the full field length and the stored bytes.
+  if (f.type == 'C') return t[0] == f.length && std::memcmp(t + 1, raw, f.length) == 0;
   uint8_t probe[256 + 1];
   ScatterField(f, raw, probe);
   return std::memcmp(probe, t, size) == 0;
