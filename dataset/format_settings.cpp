@@ -1,4 +1,5 @@
 #include "dataset/format_settings.h"
+#include "dataset/dataset_state.h"
 #include "engine/support/ascii.h"
 
 #include "engine/support/engine_state.h"
@@ -101,16 +102,18 @@ int WindowedYear(int yy) {
 }  // namespace
 
 TFormatSettings& FormatSettings() {
-  static TFormatSettings settings =
-      LocaleFormatSettings(LocaleNameFor("LC_TIME"), LocaleNameFor("LC_NUMERIC"));
-  // The engine's SetDateType writes the framework's date format: adopt it.
-  static uint64_t seen = ShortDateFormatGeneration();
-  if (seen != ShortDateFormatGeneration()) {
-    seen = ShortDateFormatGeneration();
-    settings.ShortDateFormat = Engine().dates.ShortDateFormat;
-    settings.DateSeparator = Engine().dates.DateSeparator;
+  DatasetState& d = DatasetGlobals();
+  if (!d.format) {
+    d.format = LocaleFormatSettings(LocaleNameFor("LC_TIME"), LocaleNameFor("LC_NUMERIC"));
+    d.format_generation = ShortDateFormatGeneration();
   }
-  return settings;
+  // The engine's SetDateType writes the framework's date format: adopt it.
+  if (d.format_generation != ShortDateFormatGeneration()) {
+    d.format_generation = ShortDateFormatGeneration();
+    d.format->ShortDateFormat = Engine().dates.ShortDateFormat;
+    d.format->DateSeparator = Engine().dates.DateSeparator;
+  }
+  return *d.format;
 }
 
 void LoadFormatSettings() {

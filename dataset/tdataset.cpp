@@ -1,4 +1,5 @@
 // TDataSet: opening and closing, field objects, data links, hooks.
+#include "dataset/dataset_state.h"
 #include "dataset/tdataset.h"
 #include "engine/support/ascii.h"
 
@@ -39,7 +40,8 @@ void ShowException(const std::exception_ptr& error) {
 }
 
 TExceptionHandler& Handler() {
-  static TExceptionHandler handler = ShowException;
+  TExceptionHandler& handler = DatasetGlobals().exception_handler;
+  if (!handler) handler = ShowException;
   return handler;
 }
 

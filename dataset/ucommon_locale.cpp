@@ -1,6 +1,7 @@
 // The dataset layer's locale set-up and the date rules of date fields.
 #include <cctype>
 
+#include "dataset/dataset_state.h"
 #include "dataset/format_settings.h"
 #include "dataset/ucommon.h"
 #include "engine/support/engine_state.h"
@@ -26,10 +27,7 @@ int DateTypeFor(const std::string& format, char separator) {
 
 }  // namespace
 
-LogicalWords& LogicalTexts() {
-  static LogicalWords words;
-  return words;
-}
+LogicalWords& LogicalTexts() { return DatasetGlobals().logical_words; }
 
 void DatasetLocaleSetup() {
   LogicalWords& w = LogicalTexts();

@@ -1,4 +1,5 @@
 #include "dataset/warnings.h"
+#include "dataset/dataset_state.h"
 
 #include <cstdio>
 
@@ -14,14 +15,12 @@ void ToStderr(const std::string& text) {
 }
 
 WarningHook& Hook() {
-  static WarningHook hook = ToStderr;
+  WarningHook& hook = DatasetGlobals().warning_hook;
+  if (!hook) hook = ToStderr;
   return hook;
 }
 
-int& Mode() {
-  static int mode = 2;
-  return mode;
-}
+int& Mode() { return DatasetGlobals().warning_mode; }
 
 }  // namespace
 

@@ -394,6 +394,11 @@ TEST_F(AreaTest, ShutdownClosesEveryAreaAndWritesHeaders) {
   USE(Path("src"));
   StopEngine();
   EXPECT_EQ(test::ReadAll(Path("MOVIE.DBF"))[4], 1);  // the count reached the header
+  // A command without a started engine is reported, not run half-equipped.
+  EXPECT_FALSE(EngineStarted());
+  SetRaiseErrors(true);
+  EXPECT_THROW(Select(2), EOrvelError);
+  EXPECT_EQ(Errors().DbfError, err::kInternal);
   StartEngine();
   SetRaiseErrors(true);
   EXPECT_EQ(CurrentArea(), nullptr);

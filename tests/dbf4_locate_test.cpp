@@ -23,12 +23,12 @@ class LocateTest : public test::EngineTest {
  protected:
   void SetUp() override {
     EngineTest::SetUp();
-    ResetSearchState();
+    Search() = SearchState{};
     SetDateType(0);
     Engine().dates.CenturyOn = false;
   }
   void TearDown() override {
-    ResetSearchState();
+    Search() = SearchState{};
     EngineTest::TearDown();
   }
 

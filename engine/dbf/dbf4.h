@@ -142,6 +142,8 @@ struct AreaSettings {
 };
 
 // The area table and everything that hangs off it.
+struct SearchState;  // Locate and Peek (dbf4_search.h)
+
 struct AreaTable {
   std::array<std::unique_ptr<WorkArea>, kAreaCount + 1> slots;  // [0] unused
   int current = 1;
@@ -149,6 +151,7 @@ struct AreaTable {
   ExprHooks expr;
   MemoHooks memo;
   IndexHooks index;
+  std::shared_ptr<SearchState> search;  // made on first use
 };
 
 AreaTable& Areas();
@@ -172,9 +175,9 @@ void USE(const std::string& command, uint8_t* buffer, uint16_t size, RecordFilte
 void CloseArea();
 void CloseAll();
 std::string Alias();
-uint16_t ReopenTable(bool exclusive);
+[[nodiscard]] uint16_t ReopenTable(bool exclusive);
 std::string DbfName();
-bool CheckInUse(const std::string& routine);
+[[nodiscard]] bool CheckInUse(const std::string& routine);
 
 // ---- Field access ----
 int FieldCount();
@@ -195,7 +198,7 @@ uint16_t TypedRecordSize(const DbfFile& table);
 void Scatter();
 bool Gather();
 void ScatterArea(WorkArea& area);
-bool GatherArea(WorkArea& area);
+[[nodiscard]] bool GatherArea(WorkArea& area);
 // Scatters field i (0-based) of the raw record into its typed slot.
 void ScatterFieldOf(WorkArea& area, size_t i);
 // Marks field n (1-based) of the current area as set by the caller, for
@@ -211,7 +214,7 @@ void SKIP(int32_t n = 1);
 void GO(int32_t n);
 void Dbf4RawGo(int32_t n);
 void GoRecord(int32_t n);
-bool GoIfValid(int32_t n);
+[[nodiscard]] bool GoIfValid(int32_t n);
 bool dEOF();
 bool dBOF();
 int32_t RecCount();

@@ -95,13 +95,11 @@ bool IndexActive(WorkArea& area) {
 AreaTable& Areas() {
   EngineState& e = Engine();
   if (!e.areas) {
+    // A program that skipped StartEngine would get areas without memo or
+    // expression support; say so instead. The bare table lets a handler
+    // that returns go on without a crash.
     e.areas = std::make_shared<AreaTable>();
-    ResetSearchState();
-    static bool registered = false;
-    if (!registered) {
-      registered = true;
-      AddShutdownStep(StopWorkAreas);
-    }
+    ReportError(err::kInternal, "The engine is not started: call StartEngine first [Areas]");
   }
   return *e.areas;
 }
@@ -113,7 +111,10 @@ WorkArea* CurrentArea() {
   return t.slots[t.current].get();
 }
 
-void StartWorkAreas() { Engine().areas.reset(); Areas(); }
+void StartWorkAreas() {
+  Engine().areas = std::make_shared<AreaTable>();
+  AddShutdownStep(StopWorkAreas);
+}
 
 void StopWorkAreas() {
   if (!Engine().areas) return;

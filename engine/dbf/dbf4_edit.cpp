@@ -15,6 +15,7 @@
 #include "engine/dbf/dbf4_edit_internal.h"
 #include "engine/dbf/dbf4_search.h"
 #include "engine/support/ovcommon.h"
+#include "engine/support/scope_guard.h"
 
 namespace ov {
 
@@ -36,13 +37,8 @@ void WithIndexUpdate(WorkArea& area, bool active, Body body) {
     return;
   }
   CallIndex(Areas().index.begin_update, area);
-  try {
-    body();
-  } catch (...) {
-    CallIndex(Areas().index.end_update, area);
-    throw;
-  }
-  CallIndex(Areas().index.end_update, area);
+  ScopeGuard end([&] { CallIndex(Areas().index.end_update, area); });
+  body();
 }
 
 // A code left unhandled by a lower layer still reaches the handler.
@@ -79,25 +75,16 @@ bool RememberStoredKeys(WorkArea& area, int32_t n) {
   std::copy_n(area.typed, area.typed_size, area.swap.data());
   std::vector<ExactNumber> exact = area.exact_numbers;
   std::vector<uint8_t> touched = area.touched;
-  auto restore = [&] {
+  ScopeGuard restore([&] {
     std::copy_n(area.swap.data(), area.typed_size, area.typed);
     area.exact_numbers = std::move(exact);
     area.touched = std::move(touched);
-  };
-  bool read = false;
-  try {
-    GetDbfRecord(area.table, n);
-    read = !Failed();
-    if (read) {
-      ScatterArea(area);
-      CallIndex(Areas().index.remember_keys, area);
-    }
-  } catch (...) {
-    restore();
-    throw;
-  }
-  restore();
-  return read;
+  });
+  GetDbfRecord(area.table, n);
+  if (Failed()) return false;
+  ScatterArea(area);
+  CallIndex(Areas().index.remember_keys, area);
+  return true;
 }
 
 bool WriteCurrentRecord(WorkArea& area, int32_t n) {
@@ -114,22 +101,15 @@ bool WriteCurrentRecord(WorkArea& area, int32_t n) {
 void WriteDeleteFlag(WorkArea& area, int32_t n, bool deleted) {
   const uint8_t old_typed = area.typed[0];
   const char old_raw = area.table.record[0];
-  auto restore = [&] {
+  ScopeGuard restore([&] {
     area.typed[0] = old_typed;
     area.table.record[0] = old_raw;
-  };
+  });
   area.typed[0] = deleted ? 1 : 0;
   area.table.record[0] = deleted ? '*' : ' ';
-  try {
-    PutDeleteFlag(area.table, n);
-  } catch (...) {
-    restore();
-    throw;
-  }
-  if (Failed()) {
-    restore();
-    return;
-  }
+  PutDeleteFlag(area.table, n);
+  if (Failed()) return;
+  restore.Dismiss();
   UpdatePeekCacheRecord(area, n);
 }
 

@@ -14,12 +14,12 @@
 #include <algorithm>
 #include <climits>
 #include <cstdint>
-#include <exception>
 #include <string>
 #include <utility>
 
 #include "engine/dbf/dbf4.h"
 #include "engine/support/ovcommon.h"
+#include "engine/support/scope_guard.h"
 
 namespace ov {
 
@@ -36,29 +36,10 @@ void Notify(const std::function<void(WorkArea&)>& slot, WorkArea& a, bool ordere
 
 // Brackets one positioning command for the index layer. The end call runs
 // also when a report unwinds the command, so begin and end stay paired.
-class IndexSequence {
- public:
-  IndexSequence(WorkArea& a, bool ordered) : a_(a), on_(ordered) {
-    Notify(Ix().begin_position, a_, on_);
-  }
-  ~IndexSequence() noexcept(false) {
-    if (std::uncaught_exceptions() <= unwinding_) {
-      Notify(Ix().end_position, a_, on_);
-      return;
-    }
-    try {
-      Notify(Ix().end_position, a_, on_);
-    } catch (...) {  // the first report is the one the caller sees
-    }
-  }
-  IndexSequence(const IndexSequence&) = delete;
-  IndexSequence& operator=(const IndexSequence&) = delete;
-
- private:
-  WorkArea& a_;
-  bool on_;
-  int unwinding_ = std::uncaught_exceptions();
-};
+auto IndexSequence(WorkArea& a, bool ordered) {
+  Notify(Ix().begin_position, a, ordered);
+  return ScopeGuard([&a, ordered] { Notify(Ix().end_position, a, ordered); });
+}
 
 bool Holds(const Condition& c) {
   if (c.callback) return c.callback();
@@ -127,7 +108,7 @@ int32_t StepFrom(WorkArea& a, bool ordered, bool forward, int32_t from) {
 // for a backward move that ran off the front. False after a read error.
 bool TopBody(WorkArea& a, bool mark_top = false) {
   const bool ordered = Ordered(a);
-  IndexSequence seq(a, ordered);
+  auto seq = IndexSequence(a, ordered);
   int32_t n = ordered ? InTable(a, Ix().first(a)) : 1;
   if (n == 0) {
     GoPhantom(a);
@@ -152,7 +133,7 @@ bool TopBody(WorkArea& a, bool mark_top = false) {
 
 bool BottomBody(WorkArea& a) {
   const bool ordered = Ordered(a);
-  IndexSequence seq(a, ordered);
+  auto seq = IndexSequence(a, ordered);
   int32_t n = ordered ? InTable(a, Ix().last(a)) : a.table.record_count;
   while (n != 0) {
     if (!ReadRecord(a, n)) return false;
@@ -254,7 +235,7 @@ bool SkipBody(WorkArea& a, int32_t n) {
   const bool ordered = Ordered(a);
   a.table.at_end = a.table.at_beginning = false;
   {
-    IndexSequence seq(a, ordered);
+    auto seq = IndexSequence(a, ordered);
     const SkipRun run = StepVisible(a, ordered, forward, count);
     if (run.read_failed) return false;
     if (forward || !run.hit_end) return SettleSkip(a, ordered, forward, run);
@@ -281,7 +262,7 @@ bool Reread(WorkArea& a) {
 // GO within 1..count; false after a read error.
 bool GoBody(WorkArea& a, int32_t n) {
   const bool ordered = Ordered(a);
-  IndexSequence seq(a, ordered);
+  auto seq = IndexSequence(a, ordered);
   if (!ReadRecord(a, n)) return false;
   Notify(Ix().sync, a, ordered);
   Notify(Ix().finish, a, ordered);

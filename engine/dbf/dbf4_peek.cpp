@@ -131,11 +131,10 @@ void PokeIntoCache(const WorkArea& area, const FieldSpan& span, const std::strin
 }  // namespace
 
 SearchState& Search() {
-  static SearchState state;
-  return state;
+  std::shared_ptr<SearchState>& s = Areas().search;
+  if (!s) s = std::make_shared<SearchState>();
+  return *s;
 }
-
-void ResetSearchState() { Search() = SearchState{}; }
 
 void DropPeekCacheFor(const std::string& alias) {
   PeekCache& c = Search().cache;

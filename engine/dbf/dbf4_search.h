@@ -55,9 +55,8 @@ struct SearchState {
   PeekCache cache;
 };
 
+// The search state of the work areas; start-up gives a fresh one.
 SearchState& Search();
-// Puts the search state to its start-up values (no search, no cache).
-void ResetSearchState();
 // Drops the Peek cache when it belongs to the alias (closing its area).
 void DropPeekCacheFor(const std::string& alias);
 // Copies record n of the area from the file into the Peek cache when the

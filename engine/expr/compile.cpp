@@ -1,12 +1,12 @@
 #include <memory>
 #include <new>
 #include <string>
-#include <unordered_map>
 
 #include "engine/expr/compile_state.h"
 #include "engine/expr/evaluate.h"
 #include "engine/expr/ovparser.h"
 #include "engine/expr/scanner.h"
+#include "engine/support/engine_state.h"
 #include "engine/support/ovcommon.h"
 
 namespace ov {
@@ -18,15 +18,18 @@ constexpr uint16_t kNoMemory = 217;
 constexpr size_t kWindowWidth = 50;
 constexpr size_t kMaxKeyLength = 220;
 
-Compilation g_compiling;
-uint16_t g_memo_width = 0;
-
 }  // namespace
 
-Compilation& Compiling() { return g_compiling; }
+ExprState& ExprEngine() {
+  std::shared_ptr<ExprState>& s = Engine().expr;
+  if (!s) s = std::make_shared<ExprState>();
+  return *s;
+}
+
+Compilation& Compiling() { return ExprEngine().compiling; }
 
 void FailCompile(const std::string& reason) {
-  Compilation& c = g_compiling;
+  Compilation& c = Compiling();
   if (!c.reason.empty()) return;
   c.reason = reason;
   c.error_pos = c.pos;
@@ -34,20 +37,7 @@ void FailCompile(const std::string& reason) {
 
 namespace {
 
-using Registry = std::unordered_map<const CompiledExpr*, std::unique_ptr<CompiledExpr>>;
-Registry& Compiled() {
-  static Registry registry;
-  return registry;
-}
-
-// The memo width goes back to its start-up value with the engine;
-// compiled expressions stay their owners' business.
-void ResetAtShutdown() {
-  static bool registered = false;
-  if (registered) return;
-  registered = true;
-  AddShutdownStep([] { g_memo_width = 0; });
-}
+ExprState::Registry& Compiled() { return ExprEngine().compiled; }
 
 // "[" + text up to the scan position (its last 50 characters, after
 // "...", when it is further in), then "...]" when text follows, else "]".
@@ -66,7 +56,7 @@ std::string ExpressionErrorText(const Compilation& c) {
 class CompilationScope {
  public:
   CompilationScope() = default;
-  ~CompilationScope() { g_compiling = Compilation{}; }
+  ~CompilationScope() { Compiling() = Compilation{}; }
   CompilationScope(const CompilationScope&) = delete;
   CompilationScope& operator=(const CompilationScope&) = delete;
 };
@@ -101,14 +91,14 @@ std::string Compile(const std::string& text, CompiledExpr& e, uint16_t& code) {
     code = kNoMemory;
     return " [PARSER/SStackCheck]";
   }
-  Compilation& c = g_compiling;
+  Compilation& c = Compiling();
   if (result == 2) c.reason = "Parser_stack_overflow";
   if (result != 0 && c.reason.empty()) FailCompile("Syntax error");
   if (result != 0) {
     code = kExprError;
     return ExpressionErrorText(c);
   }
-  const uint32_t size = c.final_type == 'M' ? g_memo_width : c.buffer_size;
+  const uint32_t size = c.final_type == 'M' ? ExprEngine().memo_width : c.buffer_size;
   e.buffer_size = static_cast<uint16_t>(size > 0xFFFF ? 0xFFFF : size);
   SetResultShape(e, c);
   return "";
@@ -128,7 +118,6 @@ bool AllocateBuffer(CompiledExpr& e) {
 
 // AssignExpr without making the result current.
 CompiledExpr* CompileExpr(const std::string& text) {
-  ResetAtShutdown();
   uint16_t& error = Errors().DbfError;
   if (error >= 350 && error <= 363) error = 0;
   std::unique_ptr<CompiledExpr> e;
@@ -182,8 +171,7 @@ void FreeExpr(CompiledExpr*& expr) {
 bool IsLiveExpr(const CompiledExpr* expr) { return expr != nullptr && Compiled().count(expr) != 0; }
 
 uint16_t& MemoWidth() {
-  ResetAtShutdown();
-  return g_memo_width;
+  return ExprEngine().memo_width;
 }
 
 namespace {
@@ -191,8 +179,8 @@ namespace {
 // Holds the memo width at 0 for a trial compilation.
 class ZeroMemoWidth {
  public:
-  ZeroMemoWidth() : saved_(g_memo_width) { g_memo_width = 0; }
-  ~ZeroMemoWidth() { g_memo_width = saved_; }
+  ZeroMemoWidth() : saved_(MemoWidth()) { MemoWidth() = 0; }
+  ~ZeroMemoWidth() { MemoWidth() = saved_; }
   ZeroMemoWidth(const ZeroMemoWidth&) = delete;
   ZeroMemoWidth& operator=(const ZeroMemoWidth&) = delete;
 

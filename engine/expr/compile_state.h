@@ -14,7 +14,9 @@
 #include <cstddef>
 #include <cstdint>
 #include <initializer_list>
+#include <memory>
 #include <string>
+#include <unordered_map>
 
 #include "engine/expr/expr_types.h"
 
@@ -51,6 +53,18 @@ struct Compilation {
   std::string reason;   // first failure, "" while none
   size_t error_pos = 0;
 };
+
+// The expression engine's process-wide state, kept in the engine state:
+// start-up and shutdown give a fresh one (compiled expressions not freed
+// by then are released with it).
+struct ExprState {
+  using Registry = std::unordered_map<const CompiledExpr*, std::unique_ptr<CompiledExpr>>;
+  Compilation compiling;       // the active compilation
+  uint16_t memo_width = 0;     // width given to memo results
+  CompiledExpr* current = nullptr;  // the expression EvaluateCurrent runs
+  Registry compiled;           // every live compiled expression
+};
+ExprState& ExprEngine();
 
 // The active compilation.
 Compilation& Compiling();

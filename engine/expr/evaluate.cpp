@@ -6,6 +6,7 @@
 #include <cstring>
 #include <new>
 
+#include "engine/expr/compile_state.h"
 #include "engine/expr/evaluate_internal.h"
 #include "engine/expr/ovparser.h"
 #include "engine/support/ovcommon.h"
@@ -14,8 +15,6 @@
 namespace ov {
 
 namespace {
-
-CompiledExpr* g_current = nullptr;
 
 const char* const kPushTypeError = "Unknown data type (none of \"C\",\"N\",\"F\",\"L\",\"D\"or\"M\") [PARSER/PushWD]";
 const char* const kPopTypeError = "Unknown data type (none of \"C\",\"N\",\"F\",\"L\",\"D\"or\"M\") [PARSER/PopWD]";
@@ -235,17 +234,18 @@ void ReportDivideByZero() { ReportError(err::kExprDivideByZero, "Error during ev
 
 const void* Evaluate(CompiledExpr* expr) {
   if (expr == nullptr) return nullptr;
-  g_current = expr;
+  ExprEngine().current = expr;
   eval_detail::Machine machine(*expr);
   expr->result = machine.Run();
   return expr->result;
 }
 
 const void* EvaluateCurrent() {
-  if (g_current == nullptr || !IsLiveExpr(g_current)) return nullptr;
-  return Evaluate(g_current);
+  CompiledExpr* current = ExprEngine().current;
+  if (current == nullptr || !IsLiveExpr(current)) return nullptr;
+  return Evaluate(current);
 }
 
-void SetCurrentExpr(CompiledExpr* expr) { g_current = expr; }
+void SetCurrentExpr(CompiledExpr* expr) { ExprEngine().current = expr; }
 
 }  // namespace ov

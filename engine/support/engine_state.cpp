@@ -15,11 +15,6 @@ namespace {
 
 EngineState g_state;
 
-std::vector<std::function<void()>>& ShutdownSteps() {
-  static std::vector<std::function<void()>> steps;
-  return steps;
-}
-
 void DefaultMessageBox(const std::string& text, const std::string& caption, unsigned) {
   std::fprintf(stderr, "%s\n%s\n", caption.c_str(), text.c_str());
   std::fflush(stderr);
@@ -46,6 +41,10 @@ EngineState& Engine() { return g_state; }
 
 void EngineStartup() {
   g_state.areas.reset();
+  g_state.expr.reset();
+  g_state.index.reset();
+  g_state.dataset.reset();
+  g_state.shutdown_steps.clear();
   g_state.errors = ErrorState{};
   g_state.table = TableSettings{};
   g_state.dates = DateSettings{};
@@ -57,12 +56,18 @@ void EngineStartup() {
 }
 
 void EngineShutdown() {
-  auto& steps = ShutdownSteps();
+  // A step may register another; run from a copy.
+  const std::vector<std::function<void()>> steps = std::move(g_state.shutdown_steps);
+  g_state.shutdown_steps.clear();
   for (auto it = steps.rbegin(); it != steps.rend(); ++it) (*it)();
   g_state.areas.reset();
+  g_state.index.reset();
+  g_state.expr.reset();
   g_state.errors.ErrorContext.clear();
 }
 
-void AddShutdownStep(std::function<void()> step) { ShutdownSteps().push_back(std::move(step)); }
+bool EngineStarted() { return g_state.areas != nullptr; }
+
+void AddShutdownStep(std::function<void()> step) { g_state.shutdown_steps.push_back(std::move(step)); }
 
 }  // namespace ov

@@ -12,6 +12,7 @@
 #include <functional>
 #include <memory>
 #include <string>
+#include <vector>
 
 namespace ov {
 
@@ -82,7 +83,12 @@ struct MemoFileHooks {
   std::function<void(const std::string& memo_path, uint8_t version, const std::string& routine)> create;
 };
 
-struct AreaTable;  // the work-area layer's table (engine/dbf/dbf4.h)
+// Each layer keeps its process-wide state in one slot here. The slots are
+// typed but opaque to this unit; each layer creates its own.
+struct AreaTable;         // the work areas (engine/dbf/dbf4.h)
+struct ExprState;         // the expression compiler (engine/expr/compile_state.h)
+struct IndexEngineState;  // the index engine (engine/index)
+struct DatasetState;      // the dataset framework (dataset/dataset_state.h)
 
 struct EngineState {
   ErrorState errors;
@@ -91,8 +97,16 @@ struct EngineState {
   Diagnostics diagnostics;
   UiHooks ui;
   MemoFileHooks memo_files;
-  // Created by the work-area layer on first use; dropped at shutdown.
+  // Created by StartWorkAreas; absent before start-up and after shutdown.
   std::shared_ptr<AreaTable> areas;
+  // Created by their layers on first use; start-up drops them all,
+  // shutdown all but the dataset framework's (components may outlive the
+  // engine and still show a warning).
+  std::shared_ptr<ExprState> expr;
+  std::shared_ptr<IndexEngineState> index;
+  std::shared_ptr<DatasetState> dataset;
+  // Run in reverse order by EngineShutdown; cleared by EngineStartup.
+  std::vector<std::function<void()>> shutdown_steps;
 };
 
 EngineState& Engine();
@@ -102,6 +116,8 @@ EngineState& Engine();
 void EngineStartup();
 // Releases what the state holds; later layers close their areas here.
 void EngineShutdown();
+// Whether the work areas exist (between start-up and shutdown).
+bool EngineStarted();
 
 // Registers a routine that `EngineShutdown` runs (later layers close their
 // work areas this way without the support unit knowing them).
