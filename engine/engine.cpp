@@ -2,7 +2,7 @@
 
 #include "engine/dbf/dbf4.h"
 #include "engine/expr/evaluate.h"
-#include "engine/memo/memo.h"
+#include "engine/memo/memo_area.h"
 #include "engine/support/engine_state.h"
 
 namespace ov {

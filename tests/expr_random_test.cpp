@@ -13,7 +13,7 @@
 #include "engine/dbf/dbf4.h"
 #include "engine/expr/evaluate.h"
 #include "engine/expr/ovparser.h"
-#include "engine/memo/memo_ops.h"
+#include "engine/memo/memo_area.h"
 #include "engine/support/ovcommon.h"
 #include "tests/test_support.h"
 

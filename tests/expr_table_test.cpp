@@ -19,7 +19,7 @@
 #include "engine/dbf/dbf4.h"
 #include "engine/expr/evaluate.h"
 #include "engine/expr/ovparser.h"
-#include "engine/memo/memo_ops.h"
+#include "engine/memo/memo_area.h"
 #include "engine/support/ovcommon.h"
 #include "engine/support/timedate.h"
 #include "tests/test_support.h"

@@ -10,7 +10,7 @@
 
 #include "engine/dbf/dbf4.h"
 #include "engine/engine.h"
-#include "engine/memo/memo_ops.h"
+#include "engine/memo/memo_area.h"
 #include "engine/support/ovcommon.h"
 
 namespace ov {

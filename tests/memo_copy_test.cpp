@@ -6,8 +6,7 @@
 #include <vector>
 
 #include "engine/dbf/dbf4.h"
-#include "engine/memo/memo.h"
-#include "engine/memo/memo_ops.h"
+#include "engine/memo/memo_area.h"
 #include "engine/support/ovcommon.h"
 #include "tests/dbf_test_util.h"
 #include "tests/test_support.h"
@@ -56,9 +55,10 @@ class MemoCopyTest : public test::EngineTest {
   }
   // A memo with a block header, as earlier writes put into dBASE III files.
   int32_t WriteHeadered(WorkArea& a, const std::string& text) {
-    const int32_t block = OpenMemoDescriptor(a, 0, 2, static_cast<int64_t>(text.size()), "test");
-    EXPECT_EQ(WriteMemoBytes(a, text.data(), text.size()), text.size());
-    CloseMemoDescriptor(a);
+    MemoState& s = *MemoStateOf(a);
+    const int32_t block = OpenMemoDescriptor(s, 0, 2, static_cast<int64_t>(text.size()), "", "test");
+    EXPECT_EQ(WriteMemoBytes(s, text.data(), text.size()), text.size());
+    CloseMemoDescriptor(s);
     return block;
   }
   std::string Read(WorkArea& a, int32_t block) { return Areas().memo.read_text(a, block); }

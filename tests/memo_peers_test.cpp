@@ -6,8 +6,7 @@
 #include <vector>
 
 #include "engine/dbf/dbf4.h"
-#include "engine/memo/memo.h"
-#include "engine/memo/memo_ops.h"
+#include "engine/memo/memo_area.h"
 #include "tests/test_support.h"
 
 namespace ov {

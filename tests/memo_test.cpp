@@ -12,9 +12,8 @@
 #include <set>
 
 #include "engine/dbf/dbf4.h"
-#include "engine/memo/memo.h"
+#include "engine/memo/memo_area.h"
 #include "engine/memo/memo_check.h"
-#include "engine/memo/memo_ops.h"
 #include "engine/support/ovcommon.h"
 #include "tests/dbf_test_util.h"
 #include "tests/test_support.h"
@@ -371,6 +370,26 @@ TEST_F(MemoTest, DamagedChainAndLengthsAreContained) {
   EXPECT_LE(Read(a).size(), Slurp(Path("T.DBT")).size());
 }
 
+TEST_F(MemoTest, CheckOnTheOpenHandleSeesSharedBlocksAndFreeRuns) {
+  WorkArea& area = OpenTable(0x8B);
+  const int32_t moved = Write("first");
+  const int32_t kept = Write(std::string(600, 'k'));
+  const int32_t grown = Write(std::string(1200, 'g'), moved);  // `moved` goes to the free chain
+  ASSERT_NE(grown, moved);
+  MemoState& s = *MemoStateOf(area);
+  const auto kinds = [&](const std::vector<int32_t>& refs, uint32_t* unreachable = nullptr) {
+    std::vector<FindingKind> out;
+    for (const CheckFinding& f : CheckMemoFile(*s.file, s.kind, refs, unreachable)) out.push_back(f.what);
+    return out;
+  };
+  uint32_t unreachable = 9;
+  EXPECT_TRUE(kinds({grown, 0, kept}, &unreachable).empty());
+  EXPECT_EQ(unreachable, 0u);
+  EXPECT_EQ(kinds({grown, kept, kept}), std::vector<FindingKind>{FindingKind::kMemoShared});
+  // The released memo's header is a free-chain node now.
+  EXPECT_EQ(kinds({grown, kept, moved}), std::vector<FindingKind>{FindingKind::kMemoMalformed});
+}
+
 TEST_F(MemoTest, TransformHookSeesEveryByteBothWays) {
   WorkArea& area = OpenTable(0x8B);
   MemoStateOf(area)->transform = [](uint8_t* bytes, size_t n, int64_t offset, bool) {
@@ -390,14 +409,14 @@ TEST_F(MemoTest, SeekFromEndFindsTheEndOfAHeaderlessMemo) {
   CloseArea();
   test::WriteAll(Path("T.DBT"), m);
   USE(Path("T"));
-  WorkArea& area = *CurrentArea();
-  ASSERT_EQ(OpenMemoDescriptor(area, 1, 1, -1, "ReadBlobStream"), 1);
-  EXPECT_EQ(SeekMemo(area, -4, 2), 6);
+  MemoState& s = *MemoStateOf(*CurrentArea());
+  ASSERT_EQ(OpenMemoDescriptor(s, 1, 1, -1, "", "ReadBlobStream"), 1);
+  EXPECT_EQ(SeekMemo(s, -4, 2), 6);
   char buf[16] = {};
-  EXPECT_EQ(ReadMemoBytes(area, buf, sizeof buf), 4u);
+  EXPECT_EQ(ReadMemoBytes(s, buf, sizeof buf), 4u);
   EXPECT_EQ(std::string(buf, 4), "less");
-  EXPECT_EQ(SeekMemo(area, -100, 1), 0);
-  CloseMemoDescriptor(area);
+  EXPECT_EQ(SeekMemo(s, -100, 1), 0);
+  CloseMemoDescriptor(s);
   EXPECT_EQ(Read(1), "headerless");
 }
 

@@ -5,8 +5,7 @@
 #include <vector>
 
 #include "engine/dbf/dbf4.h"
-#include "engine/memo/memo.h"
-#include "engine/memo/memo_ops.h"
+#include "engine/memo/memo_area.h"
 #include "engine/support/ovcommon.h"
 #include "tests/test_support.h"
 

@@ -14,7 +14,7 @@
 #include "dataset/ucommon.h"
 #include "dataset/warnings.h"
 #include "engine/dbf/dbf4.h"
-#include "engine/memo/memo_ops.h"
+#include "engine/memo/memo_area.h"
 #include "tests/test_support.h"
 
 namespace ov {

@@ -60,15 +60,6 @@ uint16_t HeaderBlockSize(File& f, MemoKind kind) {
   return MemoBlockSizeFits(kind, bs) ? bs : 0;
 }
 
-uint16_t MemoOpenMode(const WorkArea& area) {
-  const AreaSettings& cfg = AreaConfig();
-  if (cfg.OpenModeOverride != 0xFFFF) return cfg.OpenModeOverride;
-  if (cfg.MultiUser && !area.exclusive) return fmode::kReadWrite | fmode::kDenyNone;
-  return fmode::kReadWrite | (area.table.open_mode & fmode::kShareMask);
-}
-
-bool SharedArea(const WorkArea& area) { return AreaConfig().MultiUser && !area.exclusive; }
-
 // Takes the memo-file lock, waiting on the clock while another process
 // holds it (kMemoLockWaitMs at most); the wait sleeps, leaving the processor
 // to the holder.
@@ -96,45 +87,27 @@ void UnlockMemo(MemoState& s) {
 
 }  // namespace
 
-MemoState* MemoStateOf(WorkArea& area) { return area.memo_state.get(); }
-
-std::string MemoContext(WorkArea& area, const std::string& routine) {
-  MemoState* s = MemoStateOf(area);
-  std::string text = (s ? s->name : std::string()) + " Record # " +
-                     std::to_string(area.table.current_record);
+std::string MemoContext(const MemoState& s, const std::string& where, const std::string& routine) {
+  std::string text = s.name;
+  if (!where.empty()) text += " " + where;
   if (!routine.empty()) text += " [" + routine + "]";
   return text;
 }
 
-uint16_t OpenMemoFile(WorkArea& area, const std::string& name) {
-  if (area.memo_state) return 1007;
-  auto state = std::make_shared<MemoState>();
-  state->kind = MemoKindOf(area.table.version());
-  // The name as it is on disk, whatever its letter case: a pack puts the
-  // new file under it.
-  state->name = ResolveName(DefaultExt(name, MemoExtension(area.table.version())));
-  uint16_t code = OpenResolved(state->name, MemoOpenMode(area), Disposition::kOpenExisting, state->file);
+uint16_t OpenMemoHandle(const std::string& path, MemoKind kind, uint16_t mode, bool shared, MemoState& s) {
+  s.kind = kind;
+  s.name = path;
+  s.shared = shared;
+  uint16_t code = OpenResolved(path, mode, Disposition::kOpenExisting, s.file);
   if (code != 0) return code;
-  state->block_size = HeaderBlockSize(*state->file, state->kind);
-  if (state->block_size == 0) return 1003;
-  area.memo_state = std::move(state);
-  return 0;
+  s.block_size = HeaderBlockSize(*s.file, kind);
+  return s.block_size == 0 ? 1003 : 0;
 }
 
-void CloseMemoFile(WorkArea& area) {
-  MemoState* s = MemoStateOf(area);
-  if (s == nullptr) return;
-  s->desc = MemoDescriptor{};
-  UnlockMemo(*s);
-  if (s->file) (void)s->file->Close();
-  area.memo_state.reset();
-}
-
-MemoKind GetMemoType() {
-  WorkArea* area = CurrentArea();
-  if (area == nullptr) return MemoKindOf(Engine().table.CreateVersion);
-  MemoState* s = MemoStateOf(*area);
-  return s ? s->kind : MemoKindOf(area->table.version());
+void CloseMemoHandle(MemoState& s) {
+  s.desc = MemoDescriptor{};
+  UnlockMemo(s);
+  if (s.file) (void)s.file->Close();
 }
 
 uint16_t MemoFileBlockSize(const std::string& path, MemoKind kind) {
@@ -150,16 +123,8 @@ uint16_t MemoFileBlockSize(const std::string& path, MemoKind kind) {
   return 512;
 }
 
-bool CheckMemoField(const std::string& routine) {
-  if (!CheckInUse(routine)) return false;
-  if (MemoStateOf(*CurrentArea()) != nullptr) return true;
-  ReportError(err::kMemoNoTable, " No Memo Field [" + routine + "]");
-  return false;
-}
-
-uint64_t LockMemoPadAndSeekEOF(WorkArea& area, const std::string& context) {
-  MemoState& s = *MemoStateOf(area);
-  if (SharedArea(area) && !s.locked) {
+uint64_t LockMemoPadAndSeekEOF(MemoState& s, const std::string& context) {
+  if (s.shared && !s.locked) {
     s.locked = TakeMemoLock(s);
     if (!s.locked) {
       ReportError(err::kMemoLock, context);
@@ -182,8 +147,7 @@ uint64_t LockMemoPadAndSeekEOF(WorkArea& area, const std::string& context) {
   return 0;
 }
 
-void UpdateMemoHeader(WorkArea& area) {
-  MemoState& s = *MemoStateOf(area);
+void UpdateMemoHeader(MemoState& s, const std::string& where) {
   uint64_t size = 0;
   // A dBASE IV file ends on a block boundary, as other programs write it:
   // some readers take the last block as whole and misread a short one. The
@@ -199,15 +163,14 @@ void UpdateMemoHeader(WorkArea& area) {
     uint32_t next = static_cast<uint32_t>((size + s.block_size - 1) / s.block_size);
     uint8_t b[4];
     if (s.kind == MemoKind::kFox) PutBe32(b, next); else PutLe32(b, next);
-    if (s.file->WriteAt(0, b, 4) != 0) ReportError(err::kWriteFault, MemoContext(area, ""));
+    if (s.file->WriteAt(0, b, 4) != 0) ReportError(err::kWriteFault, MemoContext(s, where, ""));
   }
   if (!s.locked) return;
   s.locked = false;
-  if (s.file->Unlock(kMemoLockOffset, kMemoLockLength) != 0) ReportError(err::kMemoUnlock, MemoContext(area, ""));
+  if (s.file->Unlock(kMemoLockOffset, kMemoLockLength) != 0) ReportError(err::kMemoUnlock, MemoContext(s, where, ""));
 }
 
-int32_t ReadBlockHeader(WorkArea& area, int32_t block) {
-  MemoState& s = *MemoStateOf(area);
+int32_t ReadBlockHeader(MemoState& s, int32_t block) {
   if (block <= 0) return 0;
   uint8_t h[8];
   size_t got = 0;
@@ -220,8 +183,7 @@ int32_t ReadBlockHeader(WorkArea& area, int32_t block) {
   return blocks == 0 ? 1 : static_cast<int32_t>(std::min<uint64_t>(blocks, 0x7FFFFFFF));
 }
 
-void WriteBlockHeader(WorkArea& area, int32_t block, uint32_t length) {
-  MemoState& s = *MemoStateOf(area);
+void WriteBlockHeader(MemoState& s, int32_t block, uint32_t length, const std::string& where) {
   if (block <= 0) return;
   uint8_t h[8] = {0xFF, 0xFF, 0x08, 0x00};
   if (s.kind == MemoKind::kFox) {
@@ -230,16 +192,14 @@ void WriteBlockHeader(WorkArea& area, int32_t block, uint32_t length) {
   } else {
     PutLe32(h + 4, length + 8);
   }
-  if (s.file->WriteAt(uint64_t(block) * s.block_size, h, 8) != 0) ReportError(err::kWriteFault, MemoContext(area, ""));
+  if (s.file->WriteAt(uint64_t(block) * s.block_size, h, 8) != 0) ReportError(err::kWriteFault, MemoContext(s, where, ""));
 }
 
-void FlushMemoFile(WorkArea& area) {
-  MemoState* s = MemoStateOf(area);
-  if (s == nullptr || !s->file) return;
-  if (!AreaConfig().MultiUser || area.exclusive) return;
+void FlushMemoFile(MemoState& s) {
+  if (!s.file || !s.shared) return;
   // The memo is written but may not be on the disk: say so.
-  if (const uint16_t code = s->file->Sync(); code != 0) {
-    ReportError(code, "Unable to flush file " + s->name + " [FlushMemoFile]");
+  if (const uint16_t code = s.file->Sync(); code != 0) {
+    ReportError(code, "Unable to flush file " + s.name + " [FlushMemoFile]");
   }
 }
 

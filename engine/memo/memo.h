@@ -1,5 +1,5 @@
-// The memo store: memo files attached to work areas, their block
-// allocation, and the descriptor through which one memo's bytes flow.
+// The memo store's file handle: an open memo file, its block allocation,
+// and the descriptor through which one memo's bytes flow.
 //
 // A memo file is cut into blocks of `block_size` bytes; a table record
 // holds the number of a memo's first block (0 = no memo). Block n starts at
@@ -25,6 +25,10 @@
 // Writes run between the memo-file lock taken by LockMemoPadAndSeekEOF and
 // the unlock in UpdateMemoHeader; readers take no lock.
 //
+// Everything here works on one memo file handle (MemoState); reports name
+// the file, `where` (the caller's position, e.g. "Record # 3") and the
+// routine. memo_area.h maps work areas onto these handles.
+//
 // Single-threaded, process-wide state.
 #pragma once
 
@@ -34,7 +38,6 @@
 #include <string>
 #include <vector>
 
-#include "engine/dbf/dbf4.h"
 #include "engine/memo/memo_create.h"
 #include "engine/support/platform.h"
 
@@ -54,7 +57,7 @@ inline constexpr int kMemoChainLimit = 100;
 // file; `offset` is the position of bytes[0] inside the memo.
 using MemoTransform = std::function<void(uint8_t* bytes, size_t n, int64_t offset, bool writing)>;
 
-// The state of one memo being read or written.
+// One memo being read or written.
 struct MemoDescriptor {
   bool open = false;
   int mode = 0;             // 1 read, 2 write
@@ -66,73 +69,68 @@ struct MemoDescriptor {
   int64_t written = 0;      // highest position written
   int64_t capacity = -1;    // bytes the allocated run holds; -1 unbounded
   int text_mode = -1;       // -1 undecided, 1 OEM<->ANSI, 0 bytes unchanged
+  std::string where;        // the caller's position, for reports
 };
 
+// An open memo file.
 struct MemoState {
   std::unique_ptr<File> file;
   MemoKind kind = MemoKind::kDbase4;
   uint16_t block_size = 512;
   std::string name;
   bool locked = false;
+  // Other processes may write the file: writes take the memo-file lock and
+  // finished memos are pushed to the disk.
+  bool shared = false;
   MemoDescriptor desc;
   MemoTransform transform;  // absent: bytes pass unchanged
 };
 
-// The memo state of an area, or nullptr when it has no memo file.
-MemoState* MemoStateOf(WorkArea& area);
+// Opens the memo file `path` (extension included) of `kind` into `s`, its
+// block size taken from the header; the code, 0 = success (1003: a block
+// size the kind cannot have).
+uint16_t OpenMemoHandle(const std::string& path, MemoKind kind, uint16_t mode, bool shared, MemoState& s);
+// Ends any descriptor, gives back the lock and closes the file.
+void CloseMemoHandle(MemoState& s);
 
-// Attaches the memo file `name` (the table name; the kind's extension is
-// added when it has none) to the area; answers the code, 0 = success.
-uint16_t OpenMemoFile(WorkArea& area, const std::string& name);
-void CloseMemoFile(WorkArea& area);
-
-// The memo kind of the current area (CreateVersion's kind when it has none).
-MemoKind GetMemoType();
+// Context of a memo report: file name, `where` (may be empty), routine.
+std::string MemoContext(const MemoState& s, const std::string& where, const std::string& routine);
 
 // Block size of an existing memo file, for copy and pack.
 uint16_t MemoFileBlockSize(const std::string& path, MemoKind kind);
 
-// Fails with 215 (no table) or 1019 (no memo file).
-bool CheckMemoField(const std::string& routine);
-
 // Locks (when shared), pads to a block boundary; the end offset, 0 on failure.
-uint64_t LockMemoPadAndSeekEOF(WorkArea& area, const std::string& context);
+uint64_t LockMemoPadAndSeekEOF(MemoState& s, const std::string& context);
 // Records the file end (FoxPro, dBASE III) and releases the lock.
-void UpdateMemoHeader(WorkArea& area);
+void UpdateMemoHeader(MemoState& s, const std::string& where);
 // Pushes a finished memo write to the disk when other programs share the
 // memo file; a file held exclusively is left to the system's own writing,
 // as table records are.
-void FlushMemoFile(WorkArea& area);
+void FlushMemoFile(MemoState& s);
 
 // Blocks the memo at `block` occupies; 0 when it has no FF FF header.
-int32_t ReadBlockHeader(WorkArea& area, int32_t block);
-void WriteBlockHeader(WorkArea& area, int32_t block, uint32_t length);
+int32_t ReadBlockHeader(MemoState& s, int32_t block);
+void WriteBlockHeader(MemoState& s, int32_t block, uint32_t length, const std::string& where);
 
 // dBASE IV / level 7 only: a run of `needed` blocks, reusing old_block in
 // place when its run is large enough; 0 on failure.
-int32_t AllocateMemoBlocks(WorkArea& area, int32_t needed, int32_t old_block,
-                           const std::string& context);
+int32_t AllocateMemoBlocks(MemoState& s, int32_t needed, int32_t old_block, const std::string& context);
 // Returns the run of `blocks` blocks at `first` to the free chain.
-void ReleaseMemoRun(WorkArea& area, int32_t first, int32_t blocks, const std::string& context);
+void ReleaseMemoRun(MemoState& s, int32_t first, int32_t blocks, const std::string& context);
 // Returns the memo at `block` to the free chain (dBASE IV, level 7).
-void ReleaseMemo(WorkArea& area, int32_t block, const std::string& context);
+void ReleaseMemo(MemoState& s, int32_t block, const std::string& context);
 // Adds released blocks to the counter at offset 32 (dBASE IV, level 7).
-void CountReleasedBlocks(WorkArea& area, int32_t blocks, const std::string& context);
+void CountReleasedBlocks(MemoState& s, int32_t blocks, const std::string& context);
 
-// Opens the area's descriptor on `block` (mode 1 read, 2 write, expected
+// Opens the descriptor of `s` on `block` (mode 1 read, 2 write, expected
 // size in bytes or -1 unknown); the block number (negated for a new memo
-// in a dBASE III file), 0 on failure.
-int32_t OpenMemoDescriptor(WorkArea& area, int32_t block, int mode, int64_t expected,
+// in a dBASE III file), 0 on failure. `where` stays with the descriptor
+// for the reports of the calls below.
+int32_t OpenMemoDescriptor(MemoState& s, int32_t block, int mode, int64_t expected, const std::string& where,
                            const std::string& routine);
-size_t ReadMemoBytes(WorkArea& area, void* buf, size_t n);
-size_t WriteMemoBytes(WorkArea& area, const void* buf, size_t n);
-int64_t SeekMemo(WorkArea& area, int64_t offset, int origin);
-void CloseMemoDescriptor(WorkArea& area);
-
-// Fills Areas().memo.open / close / read_text / write_text / release.
-void InstallMemoHooks();
-
-// Context of a memo report: file name, record number, routine.
-std::string MemoContext(WorkArea& area, const std::string& routine);
+size_t ReadMemoBytes(MemoState& s, void* buf, size_t n);
+size_t WriteMemoBytes(MemoState& s, const void* buf, size_t n);
+int64_t SeekMemo(MemoState& s, int64_t offset, int origin);
+void CloseMemoDescriptor(MemoState& s);
 
 }  // namespace ov

@@ -67,14 +67,13 @@ int32_t TakeRun(MemoState& s, uint32_t prev, uint32_t cur, const Node& node, int
 
 }  // namespace
 
-int32_t AllocateMemoBlocks(WorkArea& area, int32_t needed, int32_t old_block, const std::string& ctx) {
-  MemoState& s = *MemoStateOf(area);
+int32_t AllocateMemoBlocks(MemoState& s, int32_t needed, int32_t old_block, const std::string& ctx) {
   if (!IsDbase4Kind(s.kind) || needed <= 0) return 0;
   const uint32_t blocks = BlocksInFile(s);
   if (old_block > 0 && static_cast<uint32_t>(old_block) < blocks) {
-    int32_t have = ReadBlockHeader(area, old_block);
+    int32_t have = ReadBlockHeader(s, old_block);
     if (have >= needed) {
-      if (have > needed) ReleaseMemoRun(area, old_block + needed, have - needed, ctx);
+      if (have > needed) ReleaseMemoRun(s, old_block + needed, have - needed, ctx);
       return old_block;
     }
   }
@@ -100,8 +99,7 @@ int32_t AllocateMemoBlocks(WorkArea& area, int32_t needed, int32_t old_block, co
   return static_cast<int32_t>(blocks);
 }
 
-void ReleaseMemoRun(WorkArea& area, int32_t first, int32_t count, const std::string& ctx) {
-  MemoState& s = *MemoStateOf(area);
+void ReleaseMemoRun(MemoState& s, int32_t first, int32_t count, const std::string& ctx) {
   const uint32_t blocks = BlocksInFile(s);
   if (!IsDbase4Kind(s.kind) || first <= 0 || count <= 0) return;
   const uint32_t a = static_cast<uint32_t>(first);
@@ -131,15 +129,13 @@ void ReleaseMemoRun(WorkArea& area, int32_t first, int32_t count, const std::str
   (void)WriteNext(s, prev, a, ctx);
 }
 
-void ReleaseMemo(WorkArea& area, int32_t block, const std::string& ctx) {
-  MemoState* s = MemoStateOf(area);
-  if (s == nullptr || !IsDbase4Kind(s->kind) || block <= 0) return;
-  int32_t blocks = ReadBlockHeader(area, block);
-  if (blocks > 0) ReleaseMemoRun(area, block, blocks, ctx);
+void ReleaseMemo(MemoState& s, int32_t block, const std::string& ctx) {
+  if (!IsDbase4Kind(s.kind) || block <= 0) return;
+  int32_t blocks = ReadBlockHeader(s, block);
+  if (blocks > 0) ReleaseMemoRun(s, block, blocks, ctx);
 }
 
-void CountReleasedBlocks(WorkArea& area, int32_t blocks, const std::string& ctx) {
-  MemoState& s = *MemoStateOf(area);
+void CountReleasedBlocks(MemoState& s, int32_t blocks, const std::string& ctx) {
   // The counter lives in block 0; a smaller block would put it in a memo.
   if (!IsDbase4Kind(s.kind) || s.block_size < 36 || blocks <= 0) return;
   uint8_t b[4];

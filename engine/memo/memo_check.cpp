@@ -18,7 +18,8 @@ constexpr uint8_t kBlockSignature[4] = {0xFF, 0xFF, 0x08, 0x00};
 constexpr size_t kScanBytes = 4096;
 
 struct MemoFile {
-  std::unique_ptr<File> file;
+  std::unique_ptr<File> owned;  // empty for a borrowed file
+  File* file = nullptr;
   MemoKind kind = MemoKind::kDbase4;
   uint16_t block_size = 512;
   uint64_t size = 0;
@@ -56,11 +57,12 @@ uint16_t BlockSizeOf(File& f, MemoKind kind) {
 bool OpenMemo(const DbfFile& dbf, MemoFile& m, std::vector<CheckFinding>& out) {
   const std::string name = ForceExt(dbf.path, MemoExtension(dbf.version()));
   m.kind = MemoKindOf(dbf.version());
-  if (OpenResolved(name, fmode::kRead | fmode::kDenyNone, Disposition::kOpenExisting, m.file) != 0 ||
-      m.file->Size(m.size) != 0) {
+  if (OpenResolved(name, fmode::kRead | fmode::kDenyNone, Disposition::kOpenExisting, m.owned) != 0 ||
+      m.owned->Size(m.size) != 0) {
     AddFinding(out, FindingKind::kUnreadable, 0, "memo file " + name + " cannot be opened");
     return false;
   }
+  m.file = m.owned.get();
   m.block_size = BlockSizeOf(*m.file, m.kind);
   if (m.block_size != 0) return true;
   AddFinding(out, FindingKind::kUnreadable, 0, "memo file " + name + " has no usable block size");
@@ -124,23 +126,29 @@ uint64_t MemoBytes(MemoFile& m, uint64_t at, bool negated, const Span& who, std:
   return 0;
 }
 
-// The span of the memo a field references, or none (count 0).
-Span MemoSpan(MemoFile& m, int64_t record, const FieldEntry& f, const char* rec, std::vector<CheckFinding>& out) {
-  std::string text(rec + f.offset, f.length);
-  char* end = nullptr;
-  const long long ref = std::strtoll(text.c_str(), &end, 10);
-  Span s{static_cast<uint64_t>(std::llabs(ref)), 0, record, f.name};
-  if (ref == 0 || !TrimText(end).empty()) return s;  // blank, or not a number: the table check's
+// The span of the memo `ref` (as a record holds it; 0 none), or none (count 0).
+Span MemoSpan(MemoFile& m, int64_t record, const std::string& field, int64_t ref, std::vector<CheckFinding>& out) {
+  Span s{static_cast<uint64_t>(std::llabs(ref)), 0, record, field};
+  if (ref == 0) return s;
   const uint64_t at = s.first * m.block_size;
   if (at < HeaderBytes(m) || at >= m.size) {
     AddFinding(out, FindingKind::kMemoOutside, ref,
-               "memo of record " + std::to_string(record) + " (" + f.name + ") is " +
+               "memo of record " + std::to_string(record) + " (" + field + ") is " +
                    (at < HeaderBytes(m) ? "inside the header" : "past the end of the file"));
     return s;
   }
   const uint64_t bytes = MemoBytes(m, at, ref < 0, s, out);
   s.count = (bytes + m.block_size - 1) / m.block_size;
   return s;
+}
+
+// The span of the memo a field references, or none (count 0).
+Span FieldSpan(MemoFile& m, int64_t record, const FieldEntry& f, const char* rec, std::vector<CheckFinding>& out) {
+  std::string text(rec + f.offset, f.length);
+  char* end = nullptr;
+  const long long ref = std::strtoll(text.c_str(), &end, 10);
+  if (!TrimText(end).empty()) return Span{};  // not a number: the table check's
+  return MemoSpan(m, record, f.name, ref, out);
 }
 
 std::vector<Span> ReferencedMemos(CheckedTable& t, MemoFile& m, std::vector<CheckFinding>& out) {
@@ -150,7 +158,7 @@ std::vector<Span> ReferencedMemos(CheckedTable& t, MemoFile& m, std::vector<Chec
       [&](int64_t n, const char* rec) {
         for (const FieldEntry& f : t.dbf.fields) {
           if (f.type != 'M' || f.length < 10) continue;
-          Span s = MemoSpan(m, n, f, rec, out);
+          Span s = FieldSpan(m, n, f, rec, out);
           if (s.count > 0) spans.push_back(std::move(s));
         }
         return out.size() < kMaxFindings;
@@ -223,6 +231,23 @@ std::vector<FreeRun> WalkFreeChain(File& file, uint16_t block_size, std::vector<
   return runs;
 }
 
+namespace {
+
+// The free chain and the overlaps of `spans` (the live memos) in `m`.
+void CheckSpans(MemoFile& m, std::vector<Span> spans, uint32_t* unreachable, std::vector<CheckFinding>& out) {
+  if (IsDbase4Kind(m.kind)) {
+    for (const FreeRun& r : WalkFreeChain(*m.file, m.block_size, out)) spans.push_back({r.first, r.count, 0, ""});
+  }
+  const uint64_t lo = (HeaderBytes(m) + m.block_size - 1) / m.block_size;
+  const uint64_t hi = m.size / m.block_size;
+  const uint64_t covered = CheckOverlaps(spans, lo, hi, out);
+  if (unreachable != nullptr && hi > lo) {
+    *unreachable = static_cast<uint32_t>(std::min<uint64_t>(hi - lo - covered, UINT32_MAX));
+  }
+}
+
+}  // namespace
+
 std::vector<CheckFinding> CheckMemo(const std::string& table_path, uint32_t* unreachable) {
   if (unreachable != nullptr) *unreachable = 0;
   std::vector<CheckFinding> out;
@@ -233,16 +258,28 @@ std::vector<CheckFinding> CheckMemo(const std::string& table_path, uint32_t* unr
   if (!t.dbf.has_memo || !memo_fields) return out;
   MemoFile m;
   if (!OpenMemo(t.dbf, m, out)) return out;
-  std::vector<Span> spans = ReferencedMemos(t, m, out);
-  if (IsDbase4Kind(m.kind)) {
-    for (const FreeRun& r : WalkFreeChain(*m.file, m.block_size, out)) spans.push_back({r.first, r.count, 0, ""});
+  CheckSpans(m, ReferencedMemos(t, m, out), unreachable, out);
+  return out;
+}
+
+std::vector<CheckFinding> CheckMemoFile(File& file, MemoKind kind, const std::vector<int32_t>& references,
+                                        uint32_t* unreachable) {
+  if (unreachable != nullptr) *unreachable = 0;
+  std::vector<CheckFinding> out;
+  MemoFile m;
+  m.kind = kind;
+  m.block_size = BlockSizeOf(file, kind);
+  if (m.block_size == 0 || file.Size(m.size) != 0) {
+    AddFinding(out, FindingKind::kUnreadable, 0, "the memo file cannot be read");
+    return out;
   }
-  const uint64_t lo = (HeaderBytes(m) + m.block_size - 1) / m.block_size;
-  const uint64_t hi = m.size / m.block_size;
-  const uint64_t covered = CheckOverlaps(spans, lo, hi, out);
-  if (unreachable != nullptr && hi > lo) {
-    *unreachable = static_cast<uint32_t>(std::min<uint64_t>(hi - lo - covered, UINT32_MAX));
+  m.file = &file;
+  std::vector<Span> spans;
+  for (size_t i = 0; i < references.size() && out.size() < kMaxFindings; ++i) {
+    Span s = MemoSpan(m, static_cast<int64_t>(i + 1), "memo", references[i], out);
+    if (s.count > 0) spans.push_back(std::move(s));
   }
+  CheckSpans(m, std::move(spans), unreachable, out);
   return out;
 }
 

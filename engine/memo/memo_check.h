@@ -23,6 +23,7 @@
 #include <vector>
 
 #include "engine/dbf/dbf_check.h"
+#include "engine/memo/memo_create.h"
 #include "engine/support/platform.h"
 
 namespace ov {
@@ -41,6 +42,12 @@ std::vector<FreeRun> WalkFreeChain(File& file, uint16_t block_size, std::vector<
 // table without memo fields. `unreachable`, when given, receives the count
 // of blocks no memo and no free run holds.
 std::vector<CheckFinding> CheckMemo(const std::string& table_path, uint32_t* unreachable = nullptr);
+
+// The findings of the memo file `file` of `kind`, read through the caller's
+// handle, whose memos are `references` (block numbers as records hold
+// them; record n is references[n - 1], 0 = none).
+std::vector<CheckFinding> CheckMemoFile(File& file, MemoKind kind, const std::vector<int32_t>& references,
+                                        uint32_t* unreachable = nullptr);
 
 // The table check, then the memo check when the table is readable.
 std::vector<CheckFinding> CheckTableAndMemo(const std::string& table_path, uint32_t* unreachable = nullptr);

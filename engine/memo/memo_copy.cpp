@@ -1,5 +1,4 @@
-// Copying one memo from the memo file of one work area into another's,
-// converting between the memo kinds on the way.
+// Copying one memo from one memo file into another, converting between the memo kinds on the way.
 #include <algorithm>
 #include <cstdlib>
 #include <vector>
@@ -176,44 +175,28 @@ uint64_t MemoAppendOffset(MemoState& s) {
 
 }  // namespace memo_detail
 
-int32_t CopyMemoBetween(WorkArea& to, WorkArea& from, int32_t block, bool same_number) {
-  if (block == 0) return 0;
-  MemoState* d = MemoStateOf(to);
-  MemoState* s = MemoStateOf(from);
-  if (d == nullptr || s == nullptr) {
-    ReportError(err::kMemoNoTable, " No Memo Field [CopyMemo()]");
-    return 0;
-  }
-  const std::string ctx = MemoContext(to, "CopyMemo()");
+int32_t CopyMemoInto(MemoState& dest, MemoState& source, int32_t block, bool same_number,
+                     const std::string& dest_where, const std::string& source_where) {
+  const std::string ctx = MemoContext(dest, dest_where, "CopyMemo()");
   Errors().DbfError = 0;
-  const uint64_t end = LockMemoPadAndSeekEOF(to, ctx);
+  const uint64_t end = LockMemoPadAndSeekEOF(dest, ctx);
   if (end == 0) return 0;
-  const uint32_t old_end = EndBlock(*d);
-  MemoTransfer t{s, d, block, end, MemoContext(from, "CopyMemo()"), ctx};
-  if (same_number) t.dest_offset = uint64_t(std::llabs(int64_t{block})) * d->block_size;
+  const uint32_t old_end = EndBlock(dest);
+  MemoTransfer t{&source, &dest, block, end, MemoContext(source, source_where, "CopyMemo()"), ctx};
+  if (same_number) t.dest_offset = uint64_t(std::llabs(int64_t{block})) * dest.block_size;
   bool ok = false;
   bool headered = false;
   try {
     ok = TransferMemo(t, headered);
-    if (ok && IsDbase4Kind(d->kind) && EndBlock(*d) > old_end) ExtendChainEnd(*d, old_end, EndBlock(*d), ctx);
+    if (ok && IsDbase4Kind(dest.kind) && EndBlock(dest) > old_end) ExtendChainEnd(dest, old_end, EndBlock(dest), ctx);
   } catch (...) {
-    UpdateMemoHeader(to);  // the lock is given back whatever happened
+    UpdateMemoHeader(dest, dest_where);  // the lock is given back whatever happened
     throw;
   }
-  UpdateMemoHeader(to);
-  FlushMemoFile(to);
+  UpdateMemoHeader(dest, dest_where);
+  FlushMemoFile(dest);
   if (!ok || Errors().DbfError != 0) return 0;
   return DestBlock(t, headered);
-}
-
-int32_t CopyMemo(int source, int32_t block, bool same_number) {
-  if (!CheckMemoField("CopyMemo()")) return 0;
-  WorkArea* from = source >= 1 && source <= kAreaCount ? Areas().slots[size_t(source)].get() : nullptr;
-  if (from == nullptr || !from->table.is_open()) {
-    ReportError(err::kNoDatabase, "No database in use [CopyMemo()]  WorkArea = " + std::to_string(source));
-    return 0;
-  }
-  return CopyMemoBetween(*CurrentArea(), *from, block, same_number);
 }
 
 }  // namespace ov

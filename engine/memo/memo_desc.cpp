@@ -1,6 +1,7 @@
 // The memo descriptor: one memo's bytes read or written in pieces.
 #include <algorithm>
 #include <cstdlib>
+#include <utility>
 #include <vector>
 
 #include "engine/memo/memo.h"
@@ -54,34 +55,34 @@ bool OpenForRead(MemoState& s, int64_t a, const std::string& ctx) {
 }
 
 // Chooses the block a new memo goes to; 0 on failure (reported).
-int32_t PlaceForWrite(WorkArea& area, MemoState& s, int64_t a, int64_t expected, uint64_t end,
+int32_t PlaceForWrite(MemoState& s, int64_t a, int64_t expected, uint64_t end,
                       const std::string& ctx) {
   if (!IsDbase4Kind(s.kind) || expected < 0) return static_cast<int32_t>(end / s.block_size);
   const int32_t needed = static_cast<int32_t>((expected + 8) / s.block_size + 1);
   const int32_t old = a > 0 && a < 0x7FFFFFFF ? static_cast<int32_t>(a) : 0;
-  const int32_t have = old > 0 ? ReadBlockHeader(area, old) : 0;
+  const int32_t have = old > 0 ? ReadBlockHeader(s, old) : 0;
   int32_t reuse = old;
   if (have > 0 && have < needed) {
-    ReleaseMemoRun(area, old, have, ctx);
-    CountReleasedBlocks(area, have, ctx);
+    ReleaseMemoRun(s, old, have, ctx);
+    CountReleasedBlocks(s, have, ctx);
     reuse = 0;
   }
-  int32_t block = AllocateMemoBlocks(area, needed, reuse, ctx);
+  int32_t block = AllocateMemoBlocks(s, needed, reuse, ctx);
   if (block > 0) s.desc.capacity = static_cast<int64_t>(needed) * s.block_size - 8;
   return block;
 }
 
-bool OpenForWrite(WorkArea& area, MemoState& s, int64_t a, int64_t expected, const std::string& ctx) {
+bool OpenForWrite(MemoState& s, int64_t a, int64_t expected, const std::string& ctx) {
   if (expected > 0 && static_cast<uint64_t>(expected / 1024) >= CurrentEnv()->FreeSpaceKB(s.name)) {
     ReportError(err::kMemoDiskFull, ctx);
     return false;
   }
-  const uint64_t end = LockMemoPadAndSeekEOF(area, ctx);
+  const uint64_t end = LockMemoPadAndSeekEOF(s, ctx);
   if (end == 0) return false;
   MemoDescriptor& d = s.desc;
-  const int32_t block = PlaceForWrite(area, s, a, expected, end, ctx);
+  const int32_t block = PlaceForWrite(s, a, expected, end, ctx);
   if (block <= 0 || Errors().DbfError != 0) {
-    UpdateMemoHeader(area);
+    UpdateMemoHeader(s, d.where);
     return false;
   }
   d.block = block;
@@ -91,48 +92,44 @@ bool OpenForWrite(WorkArea& area, MemoState& s, int64_t a, int64_t expected, con
   return true;
 }
 
-void FailDescriptor(WorkArea& area, MemoState& s) {
+void FailDescriptor(MemoState& s) {
   const bool writing = s.desc.mode == 2;
+  const std::string where = std::move(s.desc.where);
   s.desc = MemoDescriptor{};
-  if (writing) UpdateMemoHeader(area);
+  if (writing) UpdateMemoHeader(s, where);
 }
 
 }  // namespace
 
-int32_t OpenMemoDescriptor(WorkArea& area, int32_t block, int mode, int64_t expected,
+int32_t OpenMemoDescriptor(MemoState& s, int32_t block, int mode, int64_t expected, const std::string& where,
                            const std::string& routine) {
-  MemoState* s = MemoStateOf(area);
-  if (s == nullptr) {
-    ReportError(err::kMemoNoTable, " No Memo Field [" + routine + "]");
-    return 0;
-  }
-  const std::string ctx = MemoContext(area, routine);
+  const std::string ctx = MemoContext(s, where, routine);
   const int64_t a = std::llabs(static_cast<int64_t>(block));
   Errors().DbfError = 0;
-  s->desc = MemoDescriptor{};
-  s->desc.mode = mode;
-  s->desc.block = static_cast<int32_t>(std::min<int64_t>(a, 0x7FFFFFFF));
-  bool ok = mode == 1 ? OpenForRead(*s, a, ctx) : OpenForWrite(area, *s, a, expected, ctx);
+  s.desc = MemoDescriptor{};
+  s.desc.mode = mode;
+  s.desc.block = static_cast<int32_t>(std::min<int64_t>(a, 0x7FFFFFFF));
+  s.desc.where = where;
+  bool ok = mode == 1 ? OpenForRead(s, a, ctx) : OpenForWrite(s, a, expected, ctx);
   if (!ok) {
-    s->desc = MemoDescriptor{};
+    s.desc = MemoDescriptor{};
     return 0;
   }
-  s->desc.open = true;
-  const int32_t result = s->desc.block;
-  return mode == 2 && s->kind == MemoKind::kDbase3 ? -result : result;
+  s.desc.open = true;
+  const int32_t result = s.desc.block;
+  return mode == 2 && s.kind == MemoKind::kDbase3 ? -result : result;
 }
 
-size_t ReadMemoBytes(WorkArea& area, void* buf, size_t n) {
-  MemoState* s = MemoStateOf(area);
-  if (s == nullptr || !s->desc.open || s->desc.mode != 1) return 0;
-  MemoDescriptor& d = s->desc;
+size_t ReadMemoBytes(MemoState& s, void* buf, size_t n) {
+  if (!s.desc.open || s.desc.mode != 1) return 0;
+  MemoDescriptor& d = s.desc;
   if (d.length >= 0) n = static_cast<size_t>(std::min<int64_t>(n, std::max<int64_t>(d.length - d.position, 0)));
   if (n == 0) return 0;
   auto* bytes = static_cast<uint8_t*>(buf);
   size_t got = 0;
-  if (s->file->ReadAt(d.data_start + d.position, bytes, n, got) != 0) {
-    const std::string ctx = MemoContext(area, "ReadBlobStream");
-    FailDescriptor(area, *s);  // before the report, which may raise
+  if (s.file->ReadAt(d.data_start + d.position, bytes, n, got) != 0) {
+    const std::string ctx = MemoContext(s, d.where, "ReadBlobStream");
+    FailDescriptor(s);  // before the report, which may raise
     ReportError(err::kReadFault, ctx);
     return 0;
   }
@@ -141,27 +138,26 @@ size_t ReadMemoBytes(WorkArea& area, void* buf, size_t n) {
     if (stop != bytes + got || got < n) d.length = d.position + (stop - bytes);
     got = static_cast<size_t>(stop - bytes);
   }
-  if (s->transform) s->transform(bytes, got, d.position, false);
+  if (s.transform) s.transform(bytes, got, d.position, false);
   d.position += static_cast<int64_t>(got);
   return got;
 }
 
-size_t WriteMemoBytes(WorkArea& area, const void* buf, size_t n) {
-  MemoState* s = MemoStateOf(area);
-  if (s == nullptr || !s->desc.open || s->desc.mode != 2 || n == 0) return 0;
-  MemoDescriptor& d = s->desc;
-  const std::string ctx = MemoContext(area, "WriteBlobStream");
+size_t WriteMemoBytes(MemoState& s, const void* buf, size_t n) {
+  if (!s.desc.open || s.desc.mode != 2 || n == 0) return 0;
+  MemoDescriptor& d = s.desc;
+  const std::string ctx = MemoContext(s, d.where, "WriteBlobStream");
   // Writing past the allocated run would overwrite the next memo.
   if (d.capacity >= 0 && d.position + static_cast<int64_t>(n) > d.capacity) {
-    FailDescriptor(area, *s);
+    FailDescriptor(s);
     ReportError(err::kMemoWrite, ctx);
     return 0;
   }
   std::vector<uint8_t> bytes(static_cast<const uint8_t*>(buf), static_cast<const uint8_t*>(buf) + n);
-  if (s->transform) s->transform(bytes.data(), n, d.position, true);
-  uint16_t code = s->file->WriteAt(d.data_start + d.position, bytes.data(), n);
+  if (s.transform) s.transform(bytes.data(), n, d.position, true);
+  uint16_t code = s.file->WriteAt(d.data_start + d.position, bytes.data(), n);
   if (code != 0) {
-    FailDescriptor(area, *s);
+    FailDescriptor(s);
     ReportError(code, ctx);
     return 0;
   }
@@ -171,10 +167,9 @@ size_t WriteMemoBytes(WorkArea& area, const void* buf, size_t n) {
   return n;
 }
 
-int64_t SeekMemo(WorkArea& area, int64_t offset, int origin) {
-  MemoState* s = MemoStateOf(area);
-  if (s == nullptr || !s->desc.open || s->desc.block == 0) return 0;
-  MemoDescriptor& d = s->desc;
+int64_t SeekMemo(MemoState& s, int64_t offset, int origin) {
+  if (!s.desc.open || s.desc.block == 0) return 0;
+  MemoDescriptor& d = s.desc;
   int64_t target = d.position;
   if (origin == 0) target = offset;
   if (origin == 1) target = d.position + offset;
@@ -182,30 +177,29 @@ int64_t SeekMemo(WorkArea& area, int64_t offset, int origin) {
     const MemoDescriptor saved = d;
     d.position = 0;
     std::vector<uint8_t> chunk(512);
-    while (ReadMemoBytes(area, chunk.data(), chunk.size()) > 0) {
+    while (ReadMemoBytes(s, chunk.data(), chunk.size()) > 0) {
     }
-    const int64_t end = s->desc.open ? s->desc.position : 0;
-    s->desc = saved;
+    const int64_t end = s.desc.open ? s.desc.position : 0;
+    s.desc = saved;
     target = end + offset;
   } else if (origin == 2) {
     target = std::max<int64_t>(d.length, 0) + offset;
   }
-  if (!s->desc.open) return 0;
-  s->desc.position = std::max<int64_t>(target, 0);
-  return s->desc.position;
+  if (!s.desc.open) return 0;
+  s.desc.position = std::max<int64_t>(target, 0);
+  return s.desc.position;
 }
 
-void CloseMemoDescriptor(WorkArea& area) {
-  MemoState* s = MemoStateOf(area);
-  if (s == nullptr || !s->desc.open) return;
-  if (s->desc.mode == 2) {
+void CloseMemoDescriptor(MemoState& s) {
+  if (!s.desc.open) return;
+  if (s.desc.mode == 2) {
     // The header is written even for an empty memo: the block must not be
     // read back as whatever bytes it held before.
-    WriteBlockHeader(area, s->desc.block, static_cast<uint32_t>(s->desc.written));
-    UpdateMemoHeader(area);
-    FlushMemoFile(area);
+    WriteBlockHeader(s, s.desc.block, static_cast<uint32_t>(s.desc.written), s.desc.where);
+    UpdateMemoHeader(s, s.desc.where);
+    FlushMemoFile(s);
   }
-  s->desc = MemoDescriptor{};
+  s.desc = MemoDescriptor{};
 }
 
 }  // namespace ov

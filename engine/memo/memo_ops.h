@@ -1,10 +1,7 @@
-// Whole-memo operations of the memo store: copying a memo between the memo
-// files of two work areas, creating a memo from a text, packing and
-// re-creating a memo file, and reading or writing a memo as lines of text.
-//
-// The work-area layer reaches these (and the opening and closing of memo
-// files) only through the eight-entry operation table below; InstallMemoHooks
-// hands its entries to the MemoHooks slots of the area table.
+// Whole-memo operations of the memo store on memo file handles: copying a
+// memo between two memo files, storing and loading a memo's text, packing a
+// memo file, and reading or writing a memo as lines of text. memo_area.h
+// offers them to the work-area layer.
 //
 // Copy between kinds: a dBASE III source memo referenced by a positive block
 // number is raw text ending at the first 0x1A (a zero byte counts as one);
@@ -23,7 +20,7 @@
 #include <string_view>
 #include <vector>
 
-#include "engine/dbf/dbf4.h"
+#include "engine/dbf/ovdbflow.h"
 #include "engine/memo/memo.h"
 
 namespace ov {
@@ -37,57 +34,43 @@ struct MemoBinding {
 // The end of a raw dBASE III memo as other dBASE III programs write it.
 inline constexpr char kDbase3MemoEnd[2] = {'\x1A', '\x1A'};
 
-// The operation table, in its fixed order. It never changes, so it is a
-// constant; InstallMemoHooks copies it into the area table's slots.
-struct MemoOperations {
-  int (*assign)(MemoBinding& binding, int32_t& reference);
-  void (*pack)(WorkArea& area);
-  uint16_t (*open)(WorkArea& area, const std::string& name);
-  void (*close)(WorkArea& area);
-  int32_t (*copy_to_end)(WorkArea& to, WorkArea& from, int32_t block);
-  int32_t (*copy_same_number)(WorkArea& to, WorkArea& from, int32_t block);
-  void (*recreate)(WorkArea& area, const std::string& name);
-  int32_t (*add)(const std::string& text);
+// What a binding leads to: the memo file of its area (nullptr when the
+// binding is unset or the area has no memo file any more), whether the
+// table keeps OEM text, and the area's position for reports.
+struct BoundMemo {
+  MemoState* state = nullptr;
+  bool oem = false;
+  std::string where;
 };
+// The area layer answers it (memo_area.cpp).
+BoundMemo ResolveBinding(const MemoBinding& binding);
 
-const MemoOperations& MemoOps();
+// Copies the memo at `block` of `source` into `dest`: at its end, or at
+// the same block number. Answers the destination block (positive: a
+// dBASE III destination holds raw text), 0 when nothing was copied.
+int32_t CopyMemoInto(MemoState& dest, MemoState& source, int32_t block, bool same_number,
+                     const std::string& dest_where, const std::string& source_where);
 
-// Copies the memo at `block` of area `source` into the current area's memo
-// file: at its end, or at the same block number. Answers the destination
-// block (positive: a dBASE III destination holds raw text), 0 when nothing
-// was copied.
-int32_t CopyMemo(int source, int32_t block, bool same_number);
-int32_t CopyMemoBetween(WorkArea& to, WorkArea& from, int32_t block, bool same_number);
-
-// A new memo of the current area holding `text` (converted to OEM for an
-// OEM table, as every text is; plain in a dBASE III file, see
-// StoreMemoText); its block number, 0 for an empty text or on failure
-// (reported).
-int32_t AddMemo(const std::string& text);
-
-// Rebuilds the current area's memo file from the memos its records
-// reference, last record first, and renumbers the records once every memo
-// is copied (a failure leaves table and memo file unchanged).
-void PackMemofile();
-void PackMemofileOf(WorkArea& area);
-
-// Closes the area's memo file, creates an empty one of the default kind
-// under `name` and opens it.
-void RecreateMemofile(WorkArea& area, const std::string& name);
-
-// The memo text of a store through a text-file variable, and storing text
-// as a memo: shared by the line reader and writer and the area hooks.
-// Texts are converted between ANSI and OEM for OEM tables.
-std::string LoadMemoText(WorkArea& area, int32_t block, const std::string& routine);
-// Stores `text` (empty: no memo, the old one given back); the new block,
-// or `old_block` when the store failed (reported). A text without 0x00 and
-// 0x1A goes into a dBASE III file the way other dBASE III programs read it
-// (raw, ended by 1A 1A, positive block number); only a text that such
-// programs would cut short gets the headered form under a negated number.
-int32_t StoreMemoText(WorkArea& area, const std::string& text, int32_t old_block,
-                      const std::string& routine);
+// The memo's bytes as stored (no character conversion); empty for block 0
+// or on failure (reported).
+std::string LoadMemoBytes(MemoState& s, int32_t block, const std::string& where, const std::string& routine);
+// Stores `bytes` (empty: no memo, the old one given back); the new block,
+// or `old_block` when the store failed (reported). Bytes without 0x00 and
+// 0x1A go into a dBASE III file the way other dBASE III programs read them
+// (raw, ended by 1A 1A, positive block number); only bytes that such
+// programs would cut short get the headered form under a negated number.
+int32_t StoreMemoBytes(MemoState& s, const std::string& bytes, int32_t old_block, const std::string& where,
+                       const std::string& routine);
 // Gives a dBASE IV / level 7 memo back to the free chain, under the lock.
-void ReleaseMemoLocked(WorkArea& area, int32_t block);
+void ReleaseMemoLocked(MemoState& s, int32_t block, const std::string& where);
+
+// Packing: whether the disk holds a copy of the memo file (else 1012,
+// reported), and the copy "$$$" of every memo `table`'s records reference,
+// last record first, with the records renumbered once every memo is
+// copied. False after a report: table and old memo file unchanged and the
+// copy removed.
+bool HasPackSpace(const MemoState& s);
+bool RebuildMemoFile(DbfFile& table, MemoState& old, const std::string& fresh_name);
 
 // ---- Memo text lines ----
 
@@ -102,10 +85,6 @@ struct MemoLine {
   std::string text;
   LineEnd end = LineEnd::kNone;
 };
-
-// AssignMemo: the memo field check under "AssignMemo", then binds the
-// reference and the current area; 0 on success, else the code (reported).
-int AssignMemo(MemoBinding& binding, int32_t& reference);
 
 // Opening a bound memo for reading: loads it into lines (GetMemo). Each
 // line is yielded with its end: CR LF after a hard return, 0x8D LF after a
@@ -181,5 +160,9 @@ uint64_t MemoAppendOffset(MemoState& s);
 // Writes the next-free value of a memo file header: the file end in blocks
 // (a fresh dBASE III file keeps 1).
 bool WriteNextFree(MemoState& s, const std::string& context);
+
+// Copies the memo at `block` to the end of `fresh`; its block there, 0 on
+// failure (reported with the record number).
+int32_t CopyToFresh(MemoState& old, MemoState& fresh, int32_t block, int32_t record);
 
 }  // namespace ov::memo_detail

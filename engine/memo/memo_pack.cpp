@@ -78,9 +78,11 @@ void PutFieldBlock(std::vector<char>& rec, const FieldEntry& f, int32_t block) {
   std::copy(text.end() - f.length, text.end(), rec.begin() + f.offset);
 }
 
-// Copies one memo to the end of the new file; its block, 0 on failure.
-int32_t CopyToFresh(WorkArea& area, MemoState& fresh, int32_t block, int32_t record) {
-  MemoState& old = *MemoStateOf(area);
+}  // namespace
+
+namespace memo_detail {
+
+int32_t CopyToFresh(MemoState& old, MemoState& fresh, int32_t block, int32_t record) {
   uint64_t size = 0;
   if (old.file->Size(size) != 0) size = 0;
   const std::string ctx = old.name + " Memo block # " + std::to_string(block) + " Record # " +
@@ -95,9 +97,12 @@ int32_t CopyToFresh(WorkArea& area, MemoState& fresh, int32_t block, int32_t rec
   return DestBlock(t, headered);
 }
 
+}  // namespace memo_detail
+
+namespace {
+
 // Copies every referenced memo, last record and last field first.
-bool CopyAll(WorkArea& area, MemoState& fresh, std::vector<Renumbered>& out) {
-  DbfFile& t = area.table;
+bool CopyAll(DbfFile& t, MemoState& old, MemoState& fresh, std::vector<Renumbered>& out) {
   std::vector<char> rec;
   for (int32_t n = t.record_count; n >= 1; --n) {
     if (!ReadRecordBytes(t, n, rec)) return false;
@@ -105,7 +110,7 @@ bool CopyAll(WorkArea& area, MemoState& fresh, std::vector<Renumbered>& out) {
       if (t.fields[i].type != 'M') continue;
       const int32_t block = FieldBlock(rec, t.fields[i]);
       if (block == 0) continue;
-      const int32_t moved = CopyToFresh(area, fresh, block, n);
+      const int32_t moved = CopyToFresh(old, fresh, block, n);
       if (moved == 0) return false;
       out.push_back({n, i, moved, block});
     }
@@ -113,8 +118,7 @@ bool CopyAll(WorkArea& area, MemoState& fresh, std::vector<Renumbered>& out) {
   return true;
 }
 
-bool Renumber(WorkArea& area, const std::vector<Renumbered>& moves, bool to_new) {
-  DbfFile& t = area.table;
+bool Renumber(DbfFile& t, const std::vector<Renumbered>& moves, bool to_new) {
   std::vector<char> rec;
   for (size_t k = 0; k < moves.size(); ++k) {
     const int32_t n = moves[k].record;
@@ -130,30 +134,29 @@ bool Renumber(WorkArea& area, const std::vector<Renumbered>& moves, bool to_new)
 
 // Puts the old numbers back after a failed renumbering; the first report
 // is the one that stays.
-void RestoreNumbers(WorkArea& area, const std::vector<Renumbered>& moves) {
+void RestoreNumbers(DbfFile& t, const std::vector<Renumbered>& moves) {
   const ErrorState saved = Errors();
   {
     QuietErrors quiet;
-    (void)Renumber(area, moves, false);
+    (void)Renumber(t, moves, false);
   }
   Errors() = saved;
 }
 
-bool RenumberOrRestore(WorkArea& area, const std::vector<Renumbered>& moves) {
+bool RenumberOrRestore(DbfFile& t, const std::vector<Renumbered>& moves) {
   bool ok = false;
   try {
-    ok = Renumber(area, moves, true);
+    ok = Renumber(t, moves, true);
   } catch (...) {
-    RestoreNumbers(area, moves);
+    RestoreNumbers(t, moves);
     throw;
   }
-  if (!ok) RestoreNumbers(area, moves);
+  if (!ok) RestoreNumbers(t, moves);
   return ok;
 }
 
 // Builds the "$$$" file; false after a report.
-bool BuildFresh(WorkArea& area, const std::string& fresh_name, std::vector<Renumbered>& moves) {
-  MemoState& old = *MemoStateOf(area);
+bool BuildFresh(DbfFile& t, MemoState& old, const std::string& fresh_name, std::vector<Renumbered>& moves) {
   CreateMemofileOfKind(fresh_name, old.kind, old.block_size, "PackMemofile");
   if (Errors().DbfError != 0) return false;
   MemoState fresh;
@@ -162,30 +165,13 @@ bool BuildFresh(WorkArea& area, const std::string& fresh_name, std::vector<Renum
   fresh.name = fresh_name;
   uint16_t code = OpenResolved(fresh_name, fmode::kReadWrite | fmode::kDenyAll, Disposition::kOpenExisting, fresh.file);
   if (code != 0) ReportError(code, fresh_name + " [PackMemofile]");
-  bool ok = code == 0 && CopyAll(area, fresh, moves) && WriteNextFree(fresh, fresh_name + " [PackMemo]");
+  bool ok = code == 0 && CopyAll(t, old, fresh, moves) && WriteNextFree(fresh, fresh_name + " [PackMemo]");
   if (fresh.file) {
     code = fresh.file->Close();
     if (ok && code != 0) ReportError(code, fresh_name + " [PackMemofile]");
     ok = ok && code == 0;
   }
   return ok;
-}
-
-// Closes the old file, puts the new one in its place and reopens it.
-void SwapIn(WorkArea& area, const std::string& fresh_name) {
-  MemoState& old = *MemoStateOf(area);
-  const std::string name = old.name;
-  MemoTransform transform = old.transform;
-  CloseMemoFile(area);
-  Env* env = CurrentEnv();
-  uint16_t code = env->Delete(ResolveName(name));
-  if (code == 0) code = env->Rename(ResolveName(fresh_name), name);
-  if (code == 0) code = OpenMemoFile(area, name);
-  if (code != 0) {
-    ReportError(code, name + " [PackMemofile]");
-    return;
-  }
-  MemoStateOf(area)->transform = std::move(transform);
 }
 
 }  // namespace
@@ -204,48 +190,20 @@ bool WriteNextFree(MemoState& s, const std::string& context) {
 
 }  // namespace memo_detail
 
-void PackMemofileOf(WorkArea& area) {
-  MemoState* s = MemoStateOf(area);
-  if (s == nullptr) {
-    ReportError(err::kMemoNoTable, " No Memo Field [PackMemofile]");
-    return;
-  }
-  Errors().DbfError = 0;
+bool HasPackSpace(const MemoState& s) {
   uint64_t size = 0;
-  if (s->file->Size(size) != 0) size = 0;
-  if (DiskFreeKB(SplitName(ExpandName(s->name)).dir) < size / 1024) {
-    ReportError(err::kMemoPackSpace, s->name + " [PackMemofile]");
-    return;
-  }
-  RefreshRecCount(area);
-  const std::string fresh_name = ForceExt(s->name, "$$$");
+  if (s.file->Size(size) != 0) size = 0;
+  if (DiskFreeKB(SplitName(ExpandName(s.name)).dir) >= size / 1024) return true;
+  ReportError(err::kMemoPackSpace, s.name + " [PackMemofile]");
+  return false;
+}
+
+bool RebuildMemoFile(DbfFile& table, MemoState& old, const std::string& fresh_name) {
   std::vector<Renumbered> moves;
-  if (Errors().DbfError != 0) return;
   FreshFileGuard guard(fresh_name);
-  if (!BuildFresh(area, fresh_name, moves) || !RenumberOrRestore(area, moves)) return;
+  if (!BuildFresh(table, old, fresh_name, moves) || !RenumberOrRestore(table, moves)) return false;
   guard.Keep();
-  SwapIn(area, fresh_name);
-  // The typed record may hold a block number of the old file.
-  if (area.table.current_record >= 1 && area.table.current_record <= area.table.record_count) {
-    GetDbfRecord(area.table, area.table.current_record);
-    ScatterArea(area);
-  }
-}
-
-void RecreateMemofile(WorkArea& area, const std::string& name) {
-  Errors().DbfError = 0;
-  const MemoKind kind = MemoKindOf(area.table.version());
-  CloseMemoFile(area);
-  const std::string memo_name = DefaultExt(name, ExtInCaseOf(area.table.path, MemoExtension(area.table.version())));
-  CreateMemofileOfKind(memo_name, kind, Engine().table.MemoBlockSize, "CreateMemofile");
-  if (Errors().DbfError != 0) return;
-  const uint16_t code = OpenMemoFile(area, memo_name);
-  if (code != 0) ReportError(code, name + " [RecreateMemofile]");
-}
-
-void PackMemofile() {
-  if (!CheckMemoField("PackMemo")) return;
-  PackMemofileOf(*CurrentArea());
+  return true;
 }
 
 }  // namespace ov

@@ -17,23 +17,15 @@ const char* const kEditRoutine = "EditMemo/CloseMemo";
 
 }  // namespace
 
-void ReleaseMemoLocked(WorkArea& area, int32_t block) {
-  MemoState* s = MemoStateOf(area);
-  if (s == nullptr || !memo_detail::IsDbase4Kind(s->kind) || block <= 0) return;
-  const std::string ctx = MemoContext(area, "ReleaseMemo");
-  if (LockMemoPadAndSeekEOF(area, ctx) == 0) return;
-  ReleaseMemo(area, block, ctx);
-  UpdateMemoHeader(area);
+void ReleaseMemoLocked(MemoState& s, int32_t block, const std::string& where) {
+  if (!memo_detail::IsDbase4Kind(s.kind) || block <= 0) return;
+  const std::string ctx = MemoContext(s, where, "ReleaseMemo");
+  if (LockMemoPadAndSeekEOF(s, ctx) == 0) return;
+  ReleaseMemo(s, block, ctx);
+  UpdateMemoHeader(s, where);
 }
 
 namespace {
-
-// The area a binding names, when it still has a memo file.
-WorkArea* BoundArea(const MemoBinding& b) {
-  if (b.reference == nullptr || b.area < 1 || b.area > kAreaCount) return nullptr;
-  WorkArea* area = Areas().slots[static_cast<size_t>(b.area)].get();
-  return area != nullptr && MemoStateOf(*area) != nullptr ? area : nullptr;
-}
 
 void NotLoaded() { ReportError(err::kNotOpenForInput, " [MemoText]"); }
 
@@ -80,20 +72,23 @@ std::string JoinLines(const std::vector<MemoLine>& lines, bool oem) {
   return bytes;
 }
 
-// The memo's bytes as stored, before any character conversion.
-std::string LoadMemoBytes(WorkArea& area, int32_t block, const std::string& routine) {
-  if (block == 0 || MemoStateOf(area) == nullptr) return std::string();
-  if (OpenMemoDescriptor(area, block, 1, -1, routine) == 0) return std::string();
+}  // namespace
+
+std::string LoadMemoBytes(MemoState& s, int32_t block, const std::string& where, const std::string& routine) {
+  if (block == 0) return std::string();
+  if (OpenMemoDescriptor(s, block, 1, -1, where, routine) == 0) return std::string();
   std::string text;
   std::vector<char> chunk(4096);
   for (;;) {
-    const size_t got = ReadMemoBytes(area, chunk.data(), chunk.size());
+    const size_t got = ReadMemoBytes(s, chunk.data(), chunk.size());
     if (got == 0) break;
     text.append(chunk.data(), got);
   }
-  CloseMemoDescriptor(area);
+  CloseMemoDescriptor(s);
   return text;
 }
+
+namespace {
 
 // Whether a text can be stored the way other dBASE III programs read it:
 // raw, ended by 1A 1A, referenced by a positive block number.
@@ -102,19 +97,18 @@ bool PlainDbase3(const MemoState& s, const std::string& bytes) {
          bytes.find('\0') == std::string::npos;
 }
 
-int32_t StorePlainDbase3(WorkArea& area, std::string bytes, const std::string& routine) {
-  MemoState& s = *MemoStateOf(area);
-  const std::string ctx = MemoContext(area, routine);
+int32_t StorePlainDbase3(MemoState& s, std::string bytes, const std::string& where, const std::string& routine) {
+  const std::string ctx = MemoContext(s, where, routine);
   if (bytes.size() / 1024 >= CurrentEnv()->FreeSpaceKB(s.name)) {
     ReportError(err::kMemoDiskFull, ctx);
     return 0;
   }
-  const uint64_t end = LockMemoPadAndSeekEOF(area, ctx);
+  const uint64_t end = LockMemoPadAndSeekEOF(s, ctx);
   if (end == 0) return 0;
   bytes.append(kDbase3MemoEnd, sizeof kDbase3MemoEnd);
   const uint16_t code = s.file->WriteAt(end, bytes.data(), bytes.size());
-  UpdateMemoHeader(area);
-  FlushMemoFile(area);
+  UpdateMemoHeader(s, where);
+  FlushMemoFile(s);
   if (code != 0) {
     ReportError(err::kMemoWrite, ctx);
     return 0;
@@ -122,71 +116,42 @@ int32_t StorePlainDbase3(WorkArea& area, std::string bytes, const std::string& r
   return static_cast<int32_t>(end / s.block_size);
 }
 
-// StoreMemoText for bytes already in the table's characters.
-int32_t StoreMemoBytes(WorkArea& area, const std::string& bytes, int32_t old_block, const std::string& routine) {
-  MemoState* s = MemoStateOf(area);
-  if (s == nullptr) return old_block;
-  if (bytes.empty()) {
-    ReleaseMemoLocked(area, old_block);
-    return 0;
-  }
-  if (PlainDbase3(*s, bytes)) {
-    const int32_t block = StorePlainDbase3(area, bytes, routine);
-    return block == 0 ? old_block : block;
-  }
-  const int32_t block = OpenMemoDescriptor(area, old_block, 2, static_cast<int64_t>(bytes.size()), routine);
-  if (block == 0) return old_block;
-  if (WriteMemoBytes(area, bytes.data(), bytes.size()) != bytes.size()) return old_block;
-  CloseMemoDescriptor(area);
-  return block;
-}
-
 }  // namespace
 
-std::string LoadMemoText(WorkArea& area, int32_t block, const std::string& routine) {
-  const std::string bytes = LoadMemoBytes(area, block, routine);
-  return area.table.oem ? OemToStr(bytes) : bytes;
-}
-
-int32_t StoreMemoText(WorkArea& area, const std::string& text, int32_t old_block, const std::string& routine) {
-  return StoreMemoBytes(area, area.table.oem ? StrToOem(text) : text, old_block, routine);
-}
-
-int32_t AddMemo(const std::string& text) {
-  if (!CheckMemoField("AddMemo()")) return 0;
-  WorkArea& area = *CurrentArea();
-  if (text.empty()) return 0;
-  Errors().DbfError = 0;
-  const int32_t block = StoreMemoText(area, text, 0, "AddMemo()");
-  if (block == 0 && Errors().DbfError == 0) ReportError(err::kMemoWrite, MemoStateOf(area)->name + " [AddMemo]");
+int32_t StoreMemoBytes(MemoState& s, const std::string& bytes, int32_t old_block, const std::string& where,
+                       const std::string& routine) {
+  if (bytes.empty()) {
+    ReleaseMemoLocked(s, old_block, where);
+    return 0;
+  }
+  if (PlainDbase3(s, bytes)) {
+    const int32_t block = StorePlainDbase3(s, bytes, where, routine);
+    return block == 0 ? old_block : block;
+  }
+  const int32_t block = OpenMemoDescriptor(s, old_block, 2, static_cast<int64_t>(bytes.size()), where, routine);
+  if (block == 0) return old_block;
+  if (WriteMemoBytes(s, bytes.data(), bytes.size()) != bytes.size()) return old_block;
+  CloseMemoDescriptor(s);
   return block;
-}
-
-int AssignMemo(MemoBinding& binding, int32_t& reference) {
-  binding = MemoBinding{};
-  if (!CheckMemoField("AssignMemo")) return Errors().DbfError;
-  binding.reference = &reference;
-  binding.area = SelectedArea();
-  return 0;
 }
 
 // ---- Reading ----
 
 MemoTextReader::MemoTextReader(const MemoBinding& binding, size_t max_lines) {
-  WorkArea* area = BoundArea(binding);
-  if (area == nullptr) return;
+  const BoundMemo bound = ResolveBinding(binding);
+  if (bound.state == nullptr) return;
   Errors().DbfError = 0;
   // Soft returns are found in the stored bytes: converted, 0x8D would be
   // a letter.
-  const std::string bytes = LoadMemoBytes(*area, *binding.reference, "GetMemo");
+  const std::string bytes = LoadMemoBytes(*bound.state, *binding.reference, bound.where, "GetMemo");
   if (Errors().DbfError != 0) return;
   lines_ = SplitLines(bytes);
-  if (area->table.oem) {
+  if (bound.oem) {
     for (MemoLine& line : lines_) line.text = OemToStr(line.text);
   }
   if (lines_.size() > max_lines) {
     lines_.clear();
-    ReportError(err::kNoMemory, "Reading memo field in " + MemoStateOf(*area)->name);
+    ReportError(err::kNoMemory, "Reading memo field in " + bound.state->name);
     return;
   }
   loaded_ = true;
@@ -216,7 +181,7 @@ void MemoTextReader::Close() {
 // ---- Writing ----
 
 MemoTextWriter::MemoTextWriter(const MemoBinding& binding, size_t max_lines)
-    : binding_(binding), max_lines_(max_lines), open_(BoundArea(binding) != nullptr) {}
+    : binding_(binding), max_lines_(max_lines), open_(ResolveBinding(binding).state != nullptr) {}
 
 bool MemoTextWriter::EndLine(LineEnd end) {
   if (lines_.size() >= max_lines_ || MemoryAvailable() < kMemoLineMemory) {
@@ -263,17 +228,17 @@ bool MemoTextWriter::Close() {
   lines_.clear();
   if (!pending_.empty()) lines.push_back({std::move(pending_), LineEnd::kNone});
   pending_.clear();
-  WorkArea* area = BoundArea(binding_);
+  const BoundMemo bound = ResolveBinding(binding_);
   bool stored = false;
   int32_t block = 0;
-  if (area != nullptr) {
+  if (bound.state != nullptr) {
     QuietErrors quiet;
     Errors().DbfError = 0;
-    block = StoreMemoBytes(*area, JoinLines(lines, area->table.oem), *binding_.reference, kEditRoutine);
+    block = StoreMemoBytes(*bound.state, JoinLines(lines, bound.oem), *binding_.reference, bound.where, kEditRoutine);
     stored = Errors().DbfError == 0;
   }
   if (!stored) {
-    if (!lines.empty()) ReportError(err::kDiskWrite, (area ? MemoStateOf(*area)->name : std::string()) + " [" + kEditRoutine + "]");
+    if (!lines.empty()) ReportError(err::kDiskWrite, (bound.state ? bound.state->name : std::string()) + " [" + kEditRoutine + "]");
     return false;
   }
   *binding_.reference = block;
