@@ -66,12 +66,15 @@ bool Failed(benchmark::State& state) {
   return true;
 }
 
-// CreateDbf, open exclusively, append `count` records, close.
-bool BuildWithEngine(const std::string& path, int32_t count) {
+constexpr uint16_t kExclusiveMode = fmode::kReadWrite | fmode::kDenyAll;
+constexpr uint16_t kSharedMode = fmode::kReadWrite | fmode::kDenyNone;
+
+// CreateDbf, open with `mode`, append `count` records, close.
+bool BuildWithEngine(const std::string& path, int32_t count, uint16_t mode = kExclusiveMode) {
   DbfFile dbf;
   CreateDbf(dbf, path, kMovieFields);
   dbf.path = path;
-  dbf.open_mode = fmode::kReadWrite | fmode::kDenyAll;
+  dbf.open_mode = mode;
   OpenDbf(dbf);
   if (Errors().DbfError != 0) return false;
   for (int32_t n = 1; n <= count; ++n) {
@@ -166,9 +169,9 @@ double PwritePass(const std::string& path, const Layout& layout) {
   return ok ? SecondsSince(start) : 0;
 }
 
-double EngineWritePass(const std::string& path) {
+double EngineWritePass(const std::string& path, uint16_t mode) {
   const auto start = Clock::now();
-  BuildWithEngine(path, kRecords);
+  BuildWithEngine(path, kRecords, mode);
   return SecondsSince(start);
 }
 
@@ -224,9 +227,12 @@ void BM_WritePwrite(benchmark::State& state) {
   SetThroughput(state, layout);
 }
 
+// Exclusive (state.range(0) == 0) or shared: a shared table's header count
+// follows every append.
 void BM_WriteAppendDbfRecord(benchmark::State& state) {
   ScratchTable table("append");
-  const double engine = TimeIterations(state, [&] { return EngineWritePass(table.path()); });
+  const uint16_t mode = state.range(0) == 0 ? kExclusiveMode : kSharedMode;
+  const double engine = TimeIterations(state, [&] { return EngineWritePass(table.path(), mode); });
   if (engine <= 0) return;
   const Layout layout = ReadLayout(table.path());
   ScratchTable plain_table("append_plain");
@@ -242,7 +248,7 @@ void Configure(benchmark::internal::Benchmark* b) {
 BENCHMARK(BM_ReadPread)->Apply(Configure);
 BENCHMARK(BM_ReadGetDbfRecordOem)->Apply(Configure);
 BENCHMARK(BM_WritePwrite)->Apply(Configure);
-BENCHMARK(BM_WriteAppendDbfRecord)->Apply(Configure);
+BENCHMARK(BM_WriteAppendDbfRecord)->Arg(0)->Arg(1)->Apply(Configure);
 
 }  // namespace
 }  // namespace ov

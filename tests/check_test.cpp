@@ -203,6 +203,71 @@ TEST_F(CheckTest, FixturesOfOtherWritersAreSound) {
   EXPECT_GT(checked, 0);
 }
 
+// What a killed writer can leave at the end of a two-record table, what the
+// repair of the tool changes, and what is left for the check to report; a
+// repairing open (which may lower the count) mends the same and more.
+struct RepairCase {
+  const char* name;
+  void (*damage)(Bytes& table);
+  std::vector<std::string> changes;
+  std::vector<FindingKind> left;
+  std::vector<FindingKind> left_by_open;
+};
+
+const RepairCase kRepairCases[] = {
+    {"sound", [](Bytes&) {}, {}, {}, {}},
+    {"stale_count", [](Bytes& t) { t[4] = 1; }, {"header count 1 set to 2"}, {}, {}},
+    {"no_end_byte", [](Bytes& t) { t.pop_back(); }, {"end-of-file byte written after record 2"}, {}, {}},
+    {"both", [](Bytes& t) { t[4] = 0; t.pop_back(); },
+     {"header count 0 set to 2", "end-of-file byte written after record 2"}, {}, {}},
+    {"wrong_end_byte", [](Bytes& t) { t.back() = 'x'; }, {"end-of-file byte written after record 2"}, {}, {}},
+    {"partial_record", [](Bytes& t) { t.insert(t.end(), {'a', 'b'}); }, {},
+     {FindingKind::kPartialRecord}, {FindingKind::kPartialRecord}},
+    {"count_above_records", [](Bytes& t) { t[4] = 3; }, {}, {FindingKind::kRecordCount}, {}},
+    {"eof_in_record", [](Bytes& t) { t[GetLe16(t.data() + 8)] = 0x1A; }, {}, {FindingKind::kEndOfFile},
+     {FindingKind::kEndOfFile}},
+};
+
+TEST_F(CheckTest, RepairMendsTheCountAndEndOfFileByteOnly) {
+  for (const RepairCase& c : kRepairCases) {
+    for (const bool by_open : {false, true}) {
+      SCOPED_TRACE(std::string(c.name) + (by_open ? " by open" : " by RepairTable"));
+      const std::string path = Path(std::string(c.name) + ".dbf");
+      DbfFile t = test::MakeTable(path, kFields);
+      for (int i = 0; i < 2; ++i) {
+        test::SetRecord(t, Rec(0));
+        AppendDbfRecord(t);
+      }
+      CloseDbf(t);
+      Bytes bytes = test::ReadAll(path);
+      c.damage(bytes);
+      test::WriteAll(path, bytes);
+      if (by_open) {
+        Engine().table.RepairRecCount = true;
+        t.path = path;
+        OpenDbf(t);
+        CloseDbf(t);
+        Engine().table.RepairRecCount = false;
+        EXPECT_EQ(Kinds(path), c.left_by_open) << FindingLines(CheckTableAndMemo(path));
+      } else {
+        EXPECT_EQ(RepairTable(path), c.changes);
+        EXPECT_EQ(Kinds(path), c.left) << FindingLines(CheckTableAndMemo(path));
+      }
+    }
+  }
+}
+
+TEST_F(CheckTest, RepairThatCannotLockOrOpenSaysSo) {
+  DbfFile t = test::MakeTable(Path("busy.dbf"), kFields);
+  CloseDbf(t);
+  env_.FakeClock(true);
+  env_.RefuseLocks(true);
+  const std::vector<std::string> lines = RepairTable(Path("busy.dbf"));
+  ASSERT_EQ(lines.size(), 1u);
+  EXPECT_EQ(lines[0].rfind("repair failed: ", 0), 0u) << lines[0];
+  EXPECT_EQ(RepairTable(Path("absent.dbf")).size(), 1u);
+}
+
 TEST_F(CheckTest, GarbageIsAFindingNotACrash) {
   test::WriteAll(Path("junk.dbf"), Bytes(100, 0xEE));
   EXPECT_EQ(Kinds(Path("junk.dbf")), std::vector<FindingKind>{FindingKind::kUnreadable});

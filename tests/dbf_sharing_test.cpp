@@ -6,9 +6,15 @@
 #include <array>
 #include <cstdint>
 #include <string>
+#include <vector>
 
+#include <nlohmann/json.hpp>
+
+#include "engine/dbf/dbf4.h"
+#include "engine/dbf/dbf_check.h"
 #include "engine/dbf/ovdbflow.h"
 #include "engine/support/ovcommon.h"
+#include "tests/dbf_test_util.h"
 #include "tests/test_support.h"
 
 namespace ov {
@@ -140,6 +146,78 @@ TEST_F(DbfSharingTest, RefusalIsReportedWithThePath) {
   EXPECT_EQ(ErrorText(), std::string(ErrorTableText(32)) + "\r\nFailure to open " + table_ +
                              " [USE/OpenDbf]");
   CloseDbf(exclusive);
+}
+
+// Appends one record "NAME" to the table of the current area.
+void AppendNamed(const std::string& name) {
+  ASSERT_TRUE(ALock());
+  ClearRecord();
+  SetFieldText(1, name);
+  Append();
+  Unlock();
+}
+
+// The header count on disk, every record whole and sound, and the
+// independent readers see `names` in order.
+void ExpectTableHolds(const std::string& table, const std::vector<std::string>& names) {
+  EXPECT_EQ(test::Le32(test::ReadAll(table), 4), names.size());
+  EXPECT_EQ(FindingLines(CheckTable(table)), "");
+  std::string out;
+  ASSERT_EQ(test::ReadWithPeers(table, "all", &out), 0) << out;
+  const nlohmann::json dump = nlohmann::json::parse(out.substr(out.find('{')));
+  ASSERT_EQ(dump["records"].size(), names.size()) << out;
+  for (size_t i = 0; i < names.size(); ++i) EXPECT_EQ(dump["records"][i]["values"][0], names[i]);
+}
+
+// An area whose count another area has overtaken closes or reopens: the
+// end-of-file byte goes after the other's record, not on its flag.
+TEST_F(DbfSharingTest, StaleAreaEndsTheTableAfterAnotherAreasAppend) {
+  for (const bool reopen : {false, true}) {
+    SCOPED_TRACE(reopen ? "ReopenTable" : "CloseArea");
+    Select(1);
+    USE(table_ + " ALIAS STALE");
+    AppendNamed("stale");
+    Select(2);
+    USE(table_ + " ALIAS OTHER");
+    AppendNamed("other");
+    Select(1);
+    if (reopen) {
+      EXPECT_EQ(ReopenTable(false), 0);
+    } else {
+      CloseArea();
+    }
+    ExpectTableHolds(table_, {"stale", "other"});
+    CloseAll();
+    const FieldDef fields[] = {{"name", 'C', 10, 0}};
+    DbfFile dbf;
+    CreateDbf(dbf, table_, fields);
+  }
+}
+
+// Another process appends while this one holds the table open: its records
+// are in the header at once, and neither side's close or reopen writes
+// into the other's records.
+TEST_F(DbfSharingTest, ProcessesAppendingToOneTableKeepEachOthersRecords) {
+  USE(table_);
+  AppendNamed("parent1");
+  test::ChildHolder child(
+      [this] {
+        Select(2);  // area 1 is the parent's, inherited
+        USE(table_ + " ALIAS CHILD");
+        for (const char* name : {"child1", "child2", "child3"}) AppendNamed(name);
+        return Errors().DbfError == 0;
+      },
+      [] {
+        CloseArea();  // with a count the parent has overtaken
+        return Errors().DbfError == 0 ? 0 : 2;
+      });
+  ASSERT_TRUE(child.ready());
+  ExpectTableHolds(table_, {"parent1", "child1", "child2", "child3"});
+  EXPECT_EQ(ReopenTable(false), 0);
+  AppendNamed("parent2");
+  EXPECT_EQ(child.Release(), 0);
+  CloseArea();
+  ExpectTableHolds(table_, {"parent1", "child1", "child2", "child3", "parent2"});
 }
 
 }  // namespace

@@ -179,6 +179,27 @@ TEST_F(DbfinfoTest, CheckPrintsOneLinePerFindingAndFailsOnAny) {
   EXPECT_EQ(Lines(out_), expected);
 }
 
+TEST_F(DbfinfoTest, RepairSaysWhatItChangedAndFailsOnWhatIsLeft) {
+  const FieldDef fields[] = {{"code", 'N', 6, 2}};
+  DbfFile dbf;
+  CreateDbf(dbf, Path("fix.dbf"), fields);
+  std::vector<uint8_t> bytes = test::ReadAll(Path("fix.dbf"));
+  bytes.pop_back();
+  for (char c : std::string("   1.50")) bytes.push_back(static_cast<uint8_t>(c));  // appended, then killed
+  test::WriteAll(Path("fix.dbf"), bytes);
+  EXPECT_EQ(Run(Path("fix.dbf") + " --check --repair"), 0) << out_ << err_;
+  EXPECT_EQ(Lines(out_), (std::vector<std::string>{"repaired: header count 0 set to 1",
+                                                   "repaired: end-of-file byte written after record 1"}));
+  EXPECT_EQ(Run(Path("fix.dbf") + " --check"), 0) << out_;
+
+  bytes = test::ReadAll(Path("fix.dbf"));
+  bytes.push_back('x');
+  bytes.push_back('y');
+  test::WriteAll(Path("fix.dbf"), bytes);
+  EXPECT_EQ(Run(Path("fix.dbf") + " --check --repair"), 1);
+  EXPECT_EQ(Lines(out_), std::vector<std::string>{"record 2: 3 bytes of a partial record after the last"});
+}
+
 TEST_F(DbfinfoTest, MissingFileAndBadArguments) {
   EXPECT_EQ(Run(Path("absent.dbf")), 2);
   EXPECT_EQ(err_.rfind("Error # 2 (", 0), 0u) << err_;

@@ -9,6 +9,7 @@
 #include <cstdint>
 #include <functional>
 #include <new>
+#include <optional>
 #include <string>
 
 #include "engine/dbf/dbf4.h"
@@ -218,15 +219,23 @@ void Unlock() {
   area.lock_state = kNoLock;
 }
 
+std::optional<uint32_t> HeaderLockByte() {
+  if (!AreaConfig().MultiUser) return std::nullopt;
+  return AreaConfig().LockBase;
+}
+
 bool LockHeaderByte() {
   WorkArea* area = CurrentArea();
   if (!area) return false;
-  return LockWithRetries(*area, AreaConfig().LockBase, 1);
+  if (!LockWithRetries(*area, AreaConfig().LockBase, 1)) return false;
+  area->table.header_locked = true;
+  return true;
 }
 
 void UnlockHeaderByte() {
   WorkArea* area = CurrentArea();
   if (!area) return;
+  area->table.header_locked = false;
   const uint16_t code = UnlockRegion(*area, AreaConfig().LockBase, 1);
   if (code != 0) {
     ReportError(code, "Error attempting to UNLOCK file " + area->table.path + " in Workarea " +

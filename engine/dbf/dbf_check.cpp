@@ -3,7 +3,7 @@
 #include <algorithm>
 #include <string_view>
 
-#include "engine/support/coding.h"
+#include "engine/dbf/dbf_header.h"
 #include "engine/support/engine_state.h"
 #include "engine/support/ovcommon.h"
 #include "engine/support/timedate.h"
@@ -152,12 +152,6 @@ void CheckFileEnd(CheckedTable& t, std::vector<CheckFinding>& out) {
   }
 }
 
-// The count as stored: the engine's repair setting may have replaced it.
-int32_t HeaderCount(const DbfFile& dbf) {
-  if (dbf.layout == DbfLayout::kDbase2) return dbf.header[1] | (dbf.header[2] << 8);
-  return static_cast<int32_t>(GetLe32(dbf.header + 4));
-}
-
 }  // namespace
 
 bool AddFinding(std::vector<CheckFinding>& findings, FindingKind what, int64_t where, std::string text) {
@@ -208,7 +202,8 @@ bool OpenCheckedTable(const std::string& path, CheckedTable& table, std::vector<
     table.dbf.file.reset();
     return false;
   }
-  table.dbf.record_count = HeaderCount(table.dbf);
+  // The count as stored: the engine's repair setting may have replaced it.
+  table.dbf.record_count = static_cast<int32_t>(HeaderRecordCount(table.dbf.header, table.dbf.layout));
   table.file_size = size;
   const uint64_t data = size > table.dbf.header_length ? size - table.dbf.header_length : 0;
   table.whole_records = static_cast<int64_t>(data / std::max<uint16_t>(table.dbf.record_length, 1));
@@ -221,6 +216,37 @@ std::vector<CheckFinding> CheckTable(const std::string& path) {
   if (!OpenCheckedTable(path, t, out)) return out;
   CheckFileEnd(t, out);
   ForEachRecord(t, [&](int64_t n, const char* rec) { return CheckRecord(t, n, rec, out); }, out);
+  return out;
+}
+
+std::vector<std::string> RepairTable(const std::string& path) {
+  KeepErrorState keep;
+  QuietErrors quiet;
+  std::vector<std::string> out;
+  // The header's own count is what is mended, not the one an open repairs.
+  TableSettings& settings = Engine().table;
+  const bool repair_on_open = settings.RepairRecCount;
+  settings.RepairRecCount = false;
+  DbfFile dbf;
+  dbf.path = path;
+  dbf.open_mode = fmode::kReadWrite | fmode::kDenyNone;
+  EndRepair done;
+  uint16_t code = 0;
+  try {
+    OpenDbf(dbf);
+    code = Errors().DbfError != 0 ? Errors().DbfError : RepairEndOfTable(dbf, false, done);
+  } catch (const EOrvelError&) {
+    code = Errors().DbfError;
+  }
+  settings.RepairRecCount = repair_on_open;
+  if (done.count != done.header_count) {
+    out.push_back("header count " + std::to_string(done.header_count) + " set to " +
+                  std::to_string(done.count));
+  }
+  if (done.end_byte) out.push_back("end-of-file byte written after record " + std::to_string(done.count));
+  if (code != 0) {
+    out.push_back("repair failed: " + ErrorDescription(code) + " (" + std::to_string(code) + ")");
+  }
   return out;
 }
 

@@ -76,6 +76,14 @@ bool AddFinding(std::vector<CheckFinding>& findings, FindingKind what, int64_t w
 // when it is sound.
 std::vector<CheckFinding> CheckTable(const std::string& path);
 
+// Mends what needs no guessing at the end of table `path`, under the same
+// lock as the engine's own writers: the header count when the file holds
+// whole records beyond it, and the end-of-file byte after the last record.
+// A partial last record, or a count above the records there are, is left
+// for the check to report. Answers one line per change; a failure adds a
+// line with the engine's error text.
+std::vector<std::string> RepairTable(const std::string& path);
+
 // One line per finding ("record 3: ..."), for tools and test messages.
 std::string FindingLine(const CheckFinding& finding);
 std::string FindingLines(const std::vector<CheckFinding>& findings);

@@ -2,6 +2,7 @@
 
 #include <cstring>
 
+#include "engine/support/coding.h"
 #include "engine/support/codepage.h"
 #include "engine/support/engine_state.h"
 #include "engine/support/ovcommon.h"
@@ -69,6 +70,11 @@ DbfLayout LayoutOf(uint8_t version) {
   if (version == 0x04 || version == 0x8C) return DbfLayout::kLevel7;
   if (version == 0x02) return DbfLayout::kDbase2;
   return DbfLayout::kDbase3;
+}
+
+int64_t HeaderRecordCount(const uint8_t* header, DbfLayout layout) {
+  if (layout == DbfLayout::kDbase2) return GetLe16(header + 1);
+  return static_cast<int32_t>(GetLe32(header + 4));
 }
 
 bool HasMemoFlag(const uint8_t* header) {

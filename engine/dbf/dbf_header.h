@@ -27,6 +27,9 @@ inline constexpr DescriptorLayout kLevel7Descriptor{32, 32, 33, 34};
 DbfLayout LayoutOf(uint8_t version);
 // Whether the table has memo fields, from its header image.
 bool HasMemoFlag(const uint8_t* header);
+// The record count a header image holds (16 bits at 1 for dBASE II, 32 at 4
+// otherwise).
+int64_t HeaderRecordCount(const uint8_t* header, DbfLayout layout);
 // A descriptor as a field entry: name up to 10 characters (stopping at the
 // first zero) in upper case, B/G/P read as M. The offset is left 0.
 FieldEntry DecodeDescriptor(const uint8_t* d, const DescriptorLayout& lay);

@@ -162,15 +162,107 @@ uint16_t WriteHeader(DbfFile& dbf) {
   return dbf.file->WriteAt(0, dbf.header, 32);
 }
 
+constexpr uint8_t kEndOfFile = 0x1A;
+
 uint16_t WriteEndOfFile(DbfFile& dbf) {
-  const uint8_t eof = 0x1A;
-  return dbf.file->WriteAt(dbf.RecordOffset(dbf.record_count + 1), &eof, 1);
+  return dbf.file->WriteAt(dbf.RecordOffset(dbf.record_count + 1), &kEndOfFile, 1);
 }
 
+// The count alone, at its place in the header.
+uint16_t WriteCount(DbfFile& dbf, int32_t count) {
+  const bool two = dbf.layout == DbfLayout::kDbase2;
+  uint8_t* at = dbf.header + (two ? 1 : 4);
+  if (two) {
+    PutLe16(at, static_cast<uint16_t>(count));
+  } else {
+    PutLe32(at, static_cast<uint32_t>(count));
+  }
+  return dbf.file->WriteAt(two ? 1 : 4, at, two ? 2 : 4);
+}
+
+bool IsShared(const DbfFile& dbf) { return (dbf.open_mode & fmode::kShareMask) == fmode::kDenyNone; }
+
+// The records the file holds in full.
+uint16_t WholeRecords(const DbfFile& dbf, uint64_t& size, int64_t& whole) {
+  const uint16_t code = dbf.file->Size(size);
+  if (code != 0) return code;
+  const uint64_t data = size > dbf.header_length ? size - dbf.header_length : 0;
+  const uint64_t n = data / std::max<uint16_t>(dbf.record_length, 1);
+  whole = static_cast<int64_t>(std::min<uint64_t>(n, INT32_MAX - 1));
+  return 0;
+}
+
+uint16_t CountFromSize(const DbfFile& dbf, int32_t& count) {
+  uint64_t size = 0;
+  int64_t whole = 0;
+  const uint16_t code = WholeRecords(dbf, size, whole);
+  if (code == 0) count = static_cast<int32_t>(whole);
+  return code;
+}
+
+// Pauses between attempts at the header byte, which others hold only for
+// the few writes at the end of the table: a little over two seconds.
+constexpr int kHeaderLockAttempts = 2000;
+
+// Holds the header byte of a shared table while its end is read and
+// written, so a count taken from the file size stays current until the
+// header and end-of-file byte that follow from it are on disk.
+class EndLock {
+ public:
+  explicit EndLock(DbfFile& dbf) : dbf_(dbf) {
+    if (!IsShared(dbf) || dbf.header_locked) return;
+    const std::optional<uint32_t> at = HeaderLockByte();
+    if (!at) return;
+    for (int attempt = 1;; ++attempt) {
+      code_ = dbf.file->Lock(*at, 1);
+      if (code_ == 0) {
+        held_ = at;
+        return;
+      }
+      if (attempt >= kHeaderLockAttempts) return;
+      CurrentEnv()->SleepMs(1);
+    }
+  }
+  ~EndLock() {
+    if (held_ && dbf_.file) (void)dbf_.file->Unlock(*held_, 1);
+  }
+  EndLock(const EndLock&) = delete;
+  EndLock& operator=(const EndLock&) = delete;
+  uint16_t code() const { return code_; }
+
+ private:
+  DbfFile& dbf_;
+  std::optional<uint32_t> held_;
+  uint16_t code_ = 0;
+};
+
 // Header, end-of-file byte when records were appended; 0 or the first code.
+// The count comes from the file as it is now: another process may have
+// appended since ours was taken, and an end-of-file byte placed by a stale
+// count would land on its record.
 uint16_t WriteHeaderAndEof(DbfFile& dbf) {
-  uint16_t code = WriteHeader(dbf);
+  EndLock lock(dbf);
+  uint16_t code = lock.code();
+  if (code == 0) code = CountFromSize(dbf, dbf.record_count);
+  if (code == 0) code = WriteHeader(dbf);
   if (code == 0 && dbf.state == DbfState::kAppended) code = WriteEndOfFile(dbf);
+  return code;
+}
+
+// Writes `out` as record n, the end-of-file byte behind it. A shared table
+// takes n from the file under the header byte and writes the new count.
+uint16_t WriteAppended(DbfFile& dbf, std::vector<char>& out, int32_t& n) {
+  EndLock lock(dbf);
+  uint16_t code = lock.code();
+  const bool shared = IsShared(dbf);
+  int32_t now = 0;
+  if (code == 0 && shared) code = CountFromSize(dbf, now);
+  if (code != 0) return code;
+  n = std::max(n, now + 1);
+  out.push_back(static_cast<char>(kEndOfFile));
+  code = dbf.file->WriteAt(dbf.RecordOffset(n), out.data(), out.size());
+  out.pop_back();
+  if (code == 0 && shared) code = WriteCount(dbf, n);
   return code;
 }
 
@@ -193,7 +285,43 @@ bool CheckOpen(const DbfFile& dbf, const char* sep_and_routine) {
   return false;
 }
 
+// The count from the file size. A writable open also mends the header and
+// end-of-file byte a killed writer left, so other readers see what we see.
+// Failing that, the header is left for the next write to correct.
+void RepairOnOpen(DbfFile& dbf) {
+  EndRepair done;
+  const bool writable = (dbf.open_mode & fmode::kAccessMask) == fmode::kReadWrite;
+  if (writable && RepairEndOfTable(dbf, true, done) == 0) return;
+  (void)CountFromSize(dbf, dbf.record_count);
+}
+
 }  // namespace
+
+uint16_t RepairEndOfTable(DbfFile& dbf, bool may_lower, EndRepair& done) {
+  EndLock lock(dbf);
+  if (lock.code() != 0) return lock.code();
+  // The header as it is now: another process may have written it since.
+  uint8_t head[32];
+  size_t got = 0;
+  uint16_t code = dbf.file->ReadAt(0, head, sizeof head, got);
+  if (code == 0 && got != sizeof head) code = 100;
+  uint64_t size = 0;
+  if (code == 0) code = WholeRecords(dbf, size, done.whole_records);
+  if (code != 0) return code;
+  done.header_count = HeaderRecordCount(head, dbf.layout);
+  const int64_t whole = done.whole_records;
+  const bool fix_count = whole > done.header_count || (may_lower && whole < done.header_count);
+  done.count = static_cast<int32_t>(fix_count ? whole : std::clamp<int64_t>(done.header_count, 0, INT32_MAX - 1));
+  dbf.record_count = done.count;
+  if (fix_count && (code = WriteCount(dbf, done.count)) != 0) return code;
+  // The end-of-file byte goes after the last record, never into a partial one.
+  if (done.count != whole) return 0;
+  const uint64_t end = dbf.RecordOffset(done.count + int64_t{1});
+  uint8_t last = 0;
+  if (size == end + 1 && (code = dbf.file->ReadAt(end, &last, 1, got)) != 0) return code;
+  done.end_byte = size == end || (size == end + 1 && last != kEndOfFile);
+  return done.end_byte ? WriteEndOfFile(dbf) : 0;
+}
 
 bool IsAcceptedVersion(uint8_t v) {
   const TableSettings& t = Engine().table;
@@ -240,13 +368,7 @@ void OpenDbf(DbfFile& dbf) {
   }
   dbf.field_count = static_cast<uint8_t>(dbf.fields.size());
   dbf.record.assign(dbf.record_length, ' ');
-  if (Engine().table.RepairRecCount) {
-    uint64_t size = 0;
-    if (dbf.file->Size(size) == 0) {
-      uint64_t n = size > dbf.header_length ? (size - dbf.header_length) / dbf.record_length : 0;
-      dbf.record_count = static_cast<int32_t>(std::min<uint64_t>(n, INT32_MAX));
-    }
-  }
+  if (Engine().table.RepairRecCount) RepairOnOpen(dbf);
   const bool empty = dbf.record_count < 1;
   dbf.current_record = empty ? 0 : 1;
   dbf.at_end = dbf.at_beginning = empty;
@@ -381,7 +503,8 @@ void PutDbfRecord(DbfFile& dbf, int32_t n) {
   if (dbf.oem) AnsiToOemBuf(out.data() + 1, out.size() - 1);
   if (dbf.write_filter) dbf.write_filter(out.data() + 1, out.size() - 1);
   if (TranslatesText(dbf)) KeepStoredFields(dbf, out);
-  uint16_t code = dbf.file->WriteAt(dbf.RecordOffset(n), out.data(), out.size());
+  const uint16_t code =
+      append ? WriteAppended(dbf, out, n) : dbf.file->WriteAt(dbf.RecordOffset(n), out.data(), out.size());
   if (code != 0) {
     ReportError(code, FileContext(dbf, kRoutine));
     return;

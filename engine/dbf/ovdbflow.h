@@ -24,8 +24,16 @@
 // Life cycle of a DbfFile:
 //   closed(0) --OpenDbf/CreateDbf--> clean(1) --record write--> changed(2)
 //   or appended(3) --FlushDbf--> clean(1); CloseDbf from any open state.
-// The header and end-of-file byte reach the disk only in FlushDbf and
-// CloseDbf (or on every write with FlushEachWrite).
+// The header reaches the disk in FlushDbf and CloseDbf (or on every write
+// with FlushEachWrite); every appended record carries the end-of-file byte
+// behind it.
+//
+// Shared tables (opened deny-none): other processes append to the same
+// file, so the end of the table is only touched under the header byte of
+// the lock area, and the count written there is the one the file size
+// gives at that moment, never the count this process last saw. An append
+// also writes the new count into the header, so readers that trust the
+// header see each record at once.
 //
 // Failures are reported with ReportError; after a failed open or create the
 // record holds no buffers and no file. Single-threaded, process-wide state
@@ -35,6 +43,7 @@
 #include <cstdint>
 #include <functional>
 #include <memory>
+#include <optional>
 #include <span>
 #include <string>
 #include <vector>
@@ -96,6 +105,9 @@ struct DbfFile {
   RecordFilter write_filter;
   RecordFilter read_filter;
   std::unique_ptr<File> file;
+  // The header byte of the lock area is held (LockHeaderByte): the end of
+  // the table is written without taking it again, and without letting go.
+  bool header_locked = false;
 
   uint8_t version() const { return header[0]; }
   bool is_open() const { return state != DbfState::kClosed; }
@@ -124,6 +136,24 @@ void SetStoredField(DbfFile& dbf, const FieldEntry& f, const char* disk, const c
 void FlushDbf(DbfFile& dbf);
 void FlushFile(File& file);
 void CloseDbf(DbfFile& dbf);
+
+// What RepairEndOfTable found and did.
+struct EndRepair {
+  int64_t header_count = 0;  // the count the header held
+  int64_t whole_records = 0;  // records the file holds in full
+  int32_t count = 0;         // the count the header holds now
+  bool end_byte = false;     // the end-of-file byte was written
+};
+// Mends what a killed writer leaves at the end of a table: the header count
+// becomes the number of whole records when the file holds more (or, with
+// `may_lower`, fewer), and a missing or wrong end-of-file byte after the
+// last record is written. A partial record after the last is left alone.
+// Shared tables are mended under the header byte. Answers 0 or the code.
+[[nodiscard]] uint16_t RepairEndOfTable(DbfFile& dbf, bool may_lower, EndRepair& done);
+
+// The header byte of the lock area, or nothing when tables are not locked
+// at all; the work-area layer owns the lock settings.
+std::optional<uint32_t> HeaderLockByte();
 
 // "FPT" for 0xF5 and 0x30, "DBT" otherwise.
 std::string MemoExtension(uint8_t version);
