@@ -168,11 +168,13 @@ TEST_F(MemoTextTest, WriterCollectsLinesAndStoresThemOnClose) {
   ASSERT_TRUE(WriteMemo(ref, {"first\r", "\nsec", "ond\nthird\rsoft\x8D\n", "tail"}));
   ASSERT_GT(ref, 0);
   EXPECT_EQ(Read(ref), "first\r\nsecond\r\nthird\r\nsoft\x8D\ntail");
-  // Rewriting replaces the memo the reference names.
+  // A rewrite goes to new blocks; the old memo stays readable until the
+  // record is written without it.
   const int32_t old = ref;
   ASSERT_TRUE(WriteMemo(ref, {"short"}));
-  EXPECT_EQ(ref, old);
+  EXPECT_NE(ref, old);
   EXPECT_EQ(Read(ref), "short");
+  EXPECT_EQ(Read(old), "first\r\nsecond\r\nthird\r\nsoft\x8D\ntail");
   // Writing nothing leaves no memo.
   ASSERT_TRUE(WriteMemo(ref, {}));
   EXPECT_EQ(ref, 0);

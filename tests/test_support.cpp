@@ -29,6 +29,7 @@ class FaultFile final : public File {
   uint16_t WriteAt(uint64_t off, const void* buf, size_t n) override {
     if (env_->writes_until_fail_ > 0 && --env_->writes_until_fail_ == 0) {
       env_->writes_until_fail_ = 1;  // the disk stays full
+      ++env_->failed_writes_;
       (void)inner_->WriteAt(off, buf, n / 2);
       return 101;
     }

@@ -36,6 +36,7 @@ class FaultEnv : public EnvWrapper {
   void FakeClock(bool on) { fake_clock_ = on; }
 
   int writes_until_fail_ = 0;
+  int failed_writes_ = 0;  // writes failed so far
   int reads_until_short_ = 0;
   bool refuse_locks_ = false;
   bool fail_sync_ = false;

@@ -82,6 +82,10 @@ struct MemoHooks {
   // Replaces the area's memo file by an empty one of the default kind.
   std::function<void(WorkArea& area, const std::string& name)> recreate;
   std::function<void(WorkArea& area, int32_t block)> release;
+  // Record `record` was written (Replace, Append): memos it no longer
+  // refers to may now be given back. Never a memo before that: a failure
+  // or a crash between the memo write and the record write loses nothing.
+  std::function<void(WorkArea& area, int32_t record)> committed;
 };
 
 // A number set into the typed record that its slot cannot carry (an

@@ -29,6 +29,11 @@ void CallIndex(const std::function<void(WorkArea&)>& slot, WorkArea& area) {
 
 bool Failed() { return Errors().DbfError != 0; }
 
+// The current record reached the file: old memos may go back.
+void SettleMemos(WorkArea& area) {
+  if (Areas().memo.committed) Areas().memo.committed(area, area.table.current_record);
+}
+
 // Runs `body` between begin and end update when `active`.
 template <typename Body>
 void WithIndexUpdate(WorkArea& area, bool active, Body body) {
@@ -151,7 +156,10 @@ void Append() {
     ScatterArea(area);
     if (indexed) CallIndex(Areas().index.add_keys, area);
   });
-  if (appended) area.table.at_end = area.table.at_beginning = false;
+  if (appended) {
+    area.table.at_end = area.table.at_beginning = false;
+    SettleMemos(area);
+  }
   FinishCommand(area);
 }
 
@@ -169,6 +177,7 @@ void Replace() {
   WithIndexUpdate(area, maintain, [&] {
     if (maintain && !RememberStoredKeys(area, n)) return;
     if (!WriteCurrentRecord(area, n)) return;
+    SettleMemos(area);
     if (maintain) CallIndex(Areas().index.update_keys, area);
   });
   FinishCommand(area);

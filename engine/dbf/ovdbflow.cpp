@@ -263,6 +263,13 @@ uint16_t WriteAppended(DbfFile& dbf, std::vector<char>& out, int32_t& n) {
   code = dbf.file->WriteAt(dbf.RecordOffset(n), out.data(), out.size());
   out.pop_back();
   if (code == 0 && shared) code = WriteCount(dbf, n);
+  // A failed append leaves no part of its record behind (a partial record
+  // would be read as garbage after a repair); the end-of-file byte goes
+  // back where it was when the disk allows.
+  if (code != 0 && dbf.file->Truncate(dbf.RecordOffset(n)) == 0) {
+    const char eof = static_cast<char>(kEndOfFile);
+    (void)dbf.file->WriteAt(dbf.RecordOffset(n), &eof, 1);
+  }
   return code;
 }
 

@@ -51,7 +51,6 @@ inline constexpr uint64_t kMemoLockLength = 1;
 // kMemoLockPauseMs, for up to kMemoLockWaitMs in all, before 1017.
 inline constexpr uint32_t kMemoLockWaitMs = 2000;
 inline constexpr uint32_t kMemoLockPauseMs = 2;
-inline constexpr int kMemoChainLimit = 100;
 
 // Applied to memo bytes on their way to (writing = true) and from the
 // file; `offset` is the position of bytes[0] inside the memo.
@@ -84,6 +83,13 @@ struct MemoState {
   bool shared = false;
   MemoDescriptor desc;
   MemoTransform transform;  // absent: bytes pass unchanged
+  // Old memos of a record rewritten in the text writer, given back once
+  // that record is written without them.
+  struct PendingRelease {
+    int32_t record = 0;
+    int32_t block = 0;
+  };
+  std::vector<PendingRelease> pending_release;
 };
 
 // Opens the memo file `path` (extension included) of `kind` into `s`, its
@@ -112,12 +118,15 @@ void FlushMemoFile(MemoState& s);
 int32_t ReadBlockHeader(MemoState& s, int32_t block);
 void WriteBlockHeader(MemoState& s, int32_t block, uint32_t length, const std::string& where);
 
-// dBASE IV / level 7 only: a run of `needed` blocks, reusing old_block in
-// place when its run is large enough; 0 on failure.
-int32_t AllocateMemoBlocks(MemoState& s, int32_t needed, int32_t old_block, const std::string& context);
+// dBASE IV / level 7 only: a run of `needed` free blocks, taken from the
+// free chain or the end of the file; 0 on failure. Never a block in use:
+// a memo is rewritten into new blocks, and its old ones are released only
+// once the record points elsewhere.
+int32_t AllocateMemoBlocks(MemoState& s, int32_t needed, const std::string& context);
 // Returns the run of `blocks` blocks at `first` to the free chain.
 void ReleaseMemoRun(MemoState& s, int32_t first, int32_t blocks, const std::string& context);
-// Returns the memo at `block` to the free chain (dBASE IV, level 7).
+// Returns the memo at `block` to the free chain and counts its blocks as
+// released (dBASE IV, level 7).
 void ReleaseMemo(MemoState& s, int32_t block, const std::string& context);
 // Adds released blocks to the counter at offset 32 (dBASE IV, level 7).
 void CountReleasedBlocks(MemoState& s, int32_t blocks, const std::string& context);

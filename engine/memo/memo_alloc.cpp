@@ -1,8 +1,8 @@
 // Block allocation and release for dBASE IV / level 7 memo files.
 //
-// The chain is walked at most kMemoChainLimit nodes; a "next" that does not
-// ascend, points past the file, or shows a memo's FF FF signature ends it,
-// so a damaged chain costs space but never hands out a block in use.
+// A "next" that does not ascend, points past the file, or shows a memo's
+// FF FF signature ends the chain, so a damaged chain costs space but never
+// hands out a block in use.
 #include <algorithm>
 
 #include "engine/memo/memo.h"
@@ -53,6 +53,8 @@ bool SaneRun(uint32_t at, const Node& n, uint32_t blocks) {
 }
 
 // Takes the run at `cur` (size >= needed), linking its tail in its place.
+// The run leaves the chain before anything is written into it: a crash
+// in between leaks it, never hands it out twice.
 int32_t TakeRun(MemoState& s, uint32_t prev, uint32_t cur, const Node& node, int32_t needed,
                 const std::string& ctx) {
   const uint32_t n = static_cast<uint32_t>(needed);
@@ -67,25 +69,16 @@ int32_t TakeRun(MemoState& s, uint32_t prev, uint32_t cur, const Node& node, int
 
 }  // namespace
 
-int32_t AllocateMemoBlocks(MemoState& s, int32_t needed, int32_t old_block, const std::string& ctx) {
+// The chain ascends inside the file, so the walk ends after at most one
+// node per block; there is no node limit, which would strand the space
+// beyond it.
+int32_t AllocateMemoBlocks(MemoState& s, int32_t needed, const std::string& ctx) {
   if (!IsDbase4Kind(s.kind) || needed <= 0) return 0;
   const uint32_t blocks = BlocksInFile(s);
-  if (old_block > 0 && static_cast<uint32_t>(old_block) < blocks) {
-    int32_t have = ReadBlockHeader(s, old_block);
-    if (have >= needed) {
-      if (have > needed) ReleaseMemoRun(s, old_block + needed, have - needed, ctx);
-      return old_block;
-    }
-  }
   uint32_t prev = 0;
   Node node;
   if (!ReadNode(s, 0, node, ctx)) return 0;
-  bool overflow = false;
-  for (int visited = 0; !EndsChain(node.next, prev, blocks); ++visited) {
-    if (visited >= kMemoChainLimit) {
-      overflow = true;
-      break;
-    }
+  while (!EndsChain(node.next, prev, blocks)) {
     const uint32_t cur = node.next;
     Node run;
     if (!ReadNode(s, cur, run, ctx)) return 0;
@@ -94,11 +87,13 @@ int32_t AllocateMemoBlocks(MemoState& s, int32_t needed, int32_t old_block, cons
     prev = cur;
     node = run;
   }
-  const uint32_t end = blocks + static_cast<uint32_t>(needed);
-  if (!WriteNext(s, overflow ? 0 : prev, end, ctx)) return 0;
+  // At the end of the file; the chain's last "next" moves past the run.
+  if (!WriteNext(s, prev, blocks + static_cast<uint32_t>(needed), ctx)) return 0;
   return static_cast<int32_t>(blocks);
 }
 
+// Releases are merged with a free neighbour on either side, so a file
+// rewritten in a steady state keeps reusing its space instead of growing.
 void ReleaseMemoRun(MemoState& s, int32_t first, int32_t count, const std::string& ctx) {
   const uint32_t blocks = BlocksInFile(s);
   if (!IsDbase4Kind(s.kind) || first <= 0 || count <= 0) return;
@@ -108,9 +103,7 @@ void ReleaseMemoRun(MemoState& s, int32_t first, int32_t count, const std::strin
   uint32_t prev = 0;
   Node prev_node;
   if (!ReadNode(s, 0, prev_node, ctx)) return;
-  int visited = 0;
   while (!EndsChain(prev_node.next, prev, blocks) && prev_node.next < a) {
-    if (++visited > kMemoChainLimit) return;  // too long to place it: the space stays unused
     const uint32_t cur = prev_node.next;
     Node run;
     if (!ReadNode(s, cur, run, ctx)) return;
@@ -121,20 +114,32 @@ void ReleaseMemoRun(MemoState& s, int32_t first, int32_t count, const std::strin
     prev = cur;
     prev_node = run;
   }
-  uint32_t next = EndsChain(prev_node.next, prev, blocks) ? blocks : prev_node.next;
+  const uint32_t next = EndsChain(prev_node.next, prev, blocks) ? blocks : prev_node.next;
   // Releasing space already free would link one run into itself.
   if (next == a || (prev != 0 && uint64_t{prev} + prev_node.size > a)) return;
   if (next < blocks) k = std::min(k, next - a);
-  if (!WriteNode(s, a, Node{next, k}, ctx)) return;
+  Node merged{next, k};
+  if (next < blocks && a + k == next) {
+    Node after;
+    if (!ReadNode(s, next, after, ctx)) return;
+    if (SaneRun(next, after, blocks)) merged = Node{after.next, k + after.size};
+  }
+  if (prev != 0 && prev + prev_node.size == a) {
+    (void)WriteNode(s, prev, Node{merged.next, prev_node.size + merged.size}, ctx);
+    return;
+  }
+  // Written before it is linked: a crash in between leaks the run.
+  if (!WriteNode(s, a, merged, ctx)) return;
   (void)WriteNext(s, prev, a, ctx);
 }
 
 void ReleaseMemo(MemoState& s, int32_t block, const std::string& ctx) {
   if (!IsDbase4Kind(s.kind) || block <= 0) return;
-  int32_t blocks = ReadBlockHeader(s, block);
-  if (blocks > 0) ReleaseMemoRun(s, block, blocks, ctx);
+  const int32_t blocks = ReadBlockHeader(s, block);
+  if (blocks <= 0) return;
+  ReleaseMemoRun(s, block, blocks, ctx);
+  CountReleasedBlocks(s, blocks, ctx);
 }
-
 void CountReleasedBlocks(MemoState& s, int32_t blocks, const std::string& ctx) {
   // The counter lives in block 0; a smaller block would put it in a memo.
   if (!IsDbase4Kind(s.kind) || s.block_size < 36 || blocks <= 0) return;

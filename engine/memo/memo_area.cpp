@@ -2,8 +2,10 @@
 // store, its operation table and its slots in the work-area layer.
 #include "engine/memo/memo_area.h"
 
+#include <cstdlib>
 #include <string>
 #include <utility>
+#include <vector>
 
 #include "engine/memo/memo_create.h"
 #include "engine/support/engine_state.h"
@@ -202,6 +204,39 @@ BoundMemo ResolveBinding(const MemoBinding& binding) {
   return BoundMemo{MemoStateOf(*area), area->table.oem, RecordWhere(*area)};
 }
 
+void DeferRelease(const MemoBinding& binding, int32_t block) {
+  WorkArea* area = BoundArea(binding);
+  MemoState* s = area != nullptr ? MemoStateOf(*area) : nullptr;
+  if (s != nullptr) s->pending_release.push_back({area->table.current_record, block});
+}
+
+namespace {
+
+// Whether a memo field of the area's raw record refers to `block`.
+bool RecordRefersTo(const WorkArea& area, int32_t block) {
+  const std::vector<char>& rec = area.table.record;
+  for (const FieldEntry& f : area.table.fields) {
+    if (f.type != 'M' || f.offset + f.length > rec.size()) continue;
+    const std::string text(rec.data() + f.offset, f.length);
+    if (std::strtol(text.c_str(), nullptr, 10) == block) return true;
+  }
+  return false;
+}
+
+}  // namespace
+
+void SettleMemos(WorkArea& area, int32_t record) {
+  MemoState* s = MemoStateOf(area);
+  if (s == nullptr || s->pending_release.empty()) return;
+  const std::vector<MemoState::PendingRelease> pending = std::move(s->pending_release);
+  s->pending_release.clear();
+  // Pending memos of other records stay with the records that still
+  // point at them; at worst the new memos leak.
+  for (const MemoState::PendingRelease& p : pending) {
+    if (p.record == record && !RecordRefersTo(area, p.block)) ReleaseMemoLocked(*s, p.block, RecordWhere(area));
+  }
+}
+
 // ---- Hooks ----
 
 namespace {
@@ -245,6 +280,7 @@ void InstallMemoHooks() {
   h.read_text = ReadText;
   h.write_text = WriteText;
   h.release = Release;
+  h.committed = SettleMemos;
   h.copy = [](WorkArea& to, WorkArea& from, int32_t block, bool same_number) {
     return same_number ? MemoOps().copy_same_number(to, from, block) : MemoOps().copy_to_end(to, from, block);
   };

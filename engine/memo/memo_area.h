@@ -83,6 +83,10 @@ std::string LoadMemoText(WorkArea& area, int32_t block, const std::string& routi
 int32_t StoreMemoText(WorkArea& area, const std::string& text, int32_t old_block, const std::string& routine);
 // Gives a dBASE IV / level 7 memo back to the free chain, under the lock.
 void ReleaseMemoLocked(WorkArea& area, int32_t block);
+// After record `record` of the area was written: the old memos the text
+// writer replaced in it are given back, unless the record still refers to
+// them; pending releases of other records are forgotten.
+void SettleMemos(WorkArea& area, int32_t record);
 
 // AssignMemo: the memo field check under "AssignMemo", then binds the
 // reference and the current area; 0 on success, else the code (reported).

@@ -121,7 +121,7 @@ uint32_t EndBlock(MemoState& s) { return BlocksInFile(s); }
 void ExtendChainEnd(MemoState& s, uint32_t old_end, uint32_t new_end, const std::string& context) {
   uint32_t at = 0;
   uint8_t b[4];
-  for (int visited = 0; visited <= kMemoChainLimit; ++visited) {
+  for (;;) {  // the chain ascends, so this ends
     if (!ReadExact(s, uint64_t{at} * s.block_size, b, 4, context)) return;
     const uint32_t next = GetLe32(b);
     if (next == old_end) {

@@ -19,60 +19,60 @@ uint64_t FileSize(MemoState& s) {
   return s.file->Size(size) == 0 ? size : 0;
 }
 
+// FoxPro block types: 0 picture, 1 text, 2 object.
+constexpr uint32_t kFoxLastType = 2;
+
 // Offset where memo data may begin: past the header.
 uint64_t DataAreaStart(const MemoState& s) {
   return IsDbase4Kind(s.kind) ? s.block_size : 512;
 }
 
-bool OpenForRead(MemoState& s, int64_t a, const std::string& ctx) {
+// Refuses what cannot be a memo rather than read another memo's bytes or
+// a free-chain node as text: a block past the file or in its header, a
+// negated number outside a dBASE III file (only this system writes those),
+// a dBASE IV / level 7 block without its marker, a FoxPro block of no
+// known type, a length of less than its own header or past the file.
+bool OpenForRead(MemoState& s, int64_t a, bool negated, const std::string& ctx) {
   const uint64_t size = FileSize(s);
   const uint64_t at = static_cast<uint64_t>(a) * s.block_size;
-  if (a == 0 || at < DataAreaStart(s) || at + 1 >= size) {
+  auto invalid = [&] {
     ReportError(err::kMemoAddress, ctx);
     return false;
-  }
+  };
+  if (a == 0 || at < DataAreaStart(s) || at + 1 >= size) return invalid();
+  if (negated && s.kind != MemoKind::kDbase3) return invalid();
   uint8_t h[8] = {};
   size_t got = 0;
   if (s.file->ReadAt(at, h, 8, got) != 0) got = 0;
   MemoDescriptor& d = s.desc;
+  const bool marked = got == 8 && h[0] == 0xFF && h[1] == 0xFF && h[2] == 0x08 && h[3] == 0x00;
   if (s.kind == MemoKind::kFox) {
-    if (got < 8) {
-      ReportError(err::kMemoAddress, ctx);
-      return false;
-    }
+    if (got < 8 || GetBe32(h) > kFoxLastType) return invalid();
     d.length = GetBe32(h + 4);
     d.header_size = 8;
-  } else if (got == 8 && h[0] == 0xFF && h[1] == 0xFF && h[2] == 0x08 && h[3] == 0x00) {
-    d.length = std::max<int64_t>(int64_t{GetLe32(h + 4)} - 8, 0);
+  } else if (marked) {
+    if (GetLe32(h + 4) < 8) return invalid();
+    d.length = int64_t{GetLe32(h + 4)} - 8;
     d.header_size = 8;
+  } else if (IsDbase4Kind(s.kind)) {
+    return invalid();
   }
   d.data_start = at + d.header_size;
-  // A damaged length must not promise more than the file holds.
-  if (d.length > static_cast<int64_t>(size - std::min(size, d.data_start))) {
-    d.length = static_cast<int64_t>(size - std::min(size, d.data_start));
-  }
+  if (d.length > static_cast<int64_t>(size - std::min(size, d.data_start))) return invalid();
   return true;
 }
 
-// Chooses the block a new memo goes to; 0 on failure (reported).
-int32_t PlaceForWrite(MemoState& s, int64_t a, int64_t expected, uint64_t end,
-                      const std::string& ctx) {
+// Chooses the blocks a new memo goes to; 0 on failure (reported). Never
+// the old memo's: it stays readable until the record points elsewhere.
+int32_t PlaceForWrite(MemoState& s, int64_t expected, uint64_t end, const std::string& ctx) {
   if (!IsDbase4Kind(s.kind) || expected < 0) return static_cast<int32_t>(end / s.block_size);
   const int32_t needed = static_cast<int32_t>((expected + 8) / s.block_size + 1);
-  const int32_t old = a > 0 && a < 0x7FFFFFFF ? static_cast<int32_t>(a) : 0;
-  const int32_t have = old > 0 ? ReadBlockHeader(s, old) : 0;
-  int32_t reuse = old;
-  if (have > 0 && have < needed) {
-    ReleaseMemoRun(s, old, have, ctx);
-    CountReleasedBlocks(s, have, ctx);
-    reuse = 0;
-  }
-  int32_t block = AllocateMemoBlocks(s, needed, reuse, ctx);
+  const int32_t block = AllocateMemoBlocks(s, needed, ctx);
   if (block > 0) s.desc.capacity = static_cast<int64_t>(needed) * s.block_size - 8;
   return block;
 }
 
-bool OpenForWrite(MemoState& s, int64_t a, int64_t expected, const std::string& ctx) {
+bool OpenForWrite(MemoState& s, int64_t expected, const std::string& ctx) {
   if (expected > 0 && static_cast<uint64_t>(expected / 1024) >= CurrentEnv()->FreeSpaceKB(s.name)) {
     ReportError(err::kMemoDiskFull, ctx);
     return false;
@@ -80,7 +80,7 @@ bool OpenForWrite(MemoState& s, int64_t a, int64_t expected, const std::string& 
   const uint64_t end = LockMemoPadAndSeekEOF(s, ctx);
   if (end == 0) return false;
   MemoDescriptor& d = s.desc;
-  const int32_t block = PlaceForWrite(s, a, expected, end, ctx);
+  const int32_t block = PlaceForWrite(s, expected, end, ctx);
   if (block <= 0 || Errors().DbfError != 0) {
     UpdateMemoHeader(s, d.where);
     return false;
@@ -110,7 +110,7 @@ int32_t OpenMemoDescriptor(MemoState& s, int32_t block, int mode, int64_t expect
   s.desc.mode = mode;
   s.desc.block = static_cast<int32_t>(std::min<int64_t>(a, 0x7FFFFFFF));
   s.desc.where = where;
-  bool ok = mode == 1 ? OpenForRead(s, a, ctx) : OpenForWrite(s, a, expected, ctx);
+  bool ok = mode == 1 ? OpenForRead(s, a, block < 0, ctx) : OpenForWrite(s, expected, ctx);
   if (!ok) {
     s.desc = MemoDescriptor{};
     return 0;

@@ -44,6 +44,9 @@ struct BoundMemo {
 };
 // The area layer answers it (memo_area.cpp).
 BoundMemo ResolveBinding(const MemoBinding& binding);
+// The memo at `block` of the bound record is given back once that record
+// is written without it (memo_area.cpp).
+void DeferRelease(const MemoBinding& binding, int32_t block);
 
 // Copies the memo at `block` of `source` into `dest`: at its end, or at
 // the same block number. Answers the destination block (positive: a
@@ -54,8 +57,10 @@ int32_t CopyMemoInto(MemoState& dest, MemoState& source, int32_t block, bool sam
 // The memo's bytes as stored (no character conversion); empty for block 0
 // or on failure (reported).
 std::string LoadMemoBytes(MemoState& s, int32_t block, const std::string& where, const std::string& routine);
-// Stores `bytes` (empty: no memo, the old one given back); the new block,
-// or `old_block` when the store failed (reported). Bytes without 0x00 and
+// Stores `bytes` in blocks no record uses (empty: no memo); the new block,
+// or `old_block` when the store failed (reported). The old memo is left
+// as it is: the caller gives it back once the record no longer points at
+// it, so a failure or a crash before then loses nothing. Bytes without 0x00 and
 // 0x1A go into a dBASE III file the way other dBASE III programs read them
 // (raw, ended by 1A 1A, positive block number); only bytes that such
 // programs would cut short get the headered form under a negated number.

@@ -120,10 +120,7 @@ int32_t StorePlainDbase3(MemoState& s, std::string bytes, const std::string& whe
 
 int32_t StoreMemoBytes(MemoState& s, const std::string& bytes, int32_t old_block, const std::string& where,
                        const std::string& routine) {
-  if (bytes.empty()) {
-    ReleaseMemoLocked(s, old_block, where);
-    return 0;
-  }
+  if (bytes.empty()) return 0;
   if (PlainDbase3(s, bytes)) {
     const int32_t block = StorePlainDbase3(s, bytes, where, routine);
     return block == 0 ? old_block : block;
@@ -241,6 +238,8 @@ bool MemoTextWriter::Close() {
     if (!lines.empty()) ReportError(err::kDiskWrite, (bound.state ? bound.state->name : std::string()) + " [" + kEditRoutine + "]");
     return false;
   }
+  // The old memo is given back only once the record is written without it.
+  if (*binding_.reference != 0 && block != *binding_.reference) DeferRelease(binding_, *binding_.reference);
   *binding_.reference = block;
   return true;
 }
