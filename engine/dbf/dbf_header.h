@@ -44,6 +44,6 @@ struct CreatePlan {
   std::vector<uint8_t> image;  // header length bytes, terminator included
 };
 // Validates and lays out field definitions; false on the first invalid one.
-bool PlanTable(std::span<const FieldDef> defs, CreatePlan& plan);
+[[nodiscard]] bool PlanTable(std::span<const FieldDef> defs, CreatePlan& plan);
 
 }  // namespace ov

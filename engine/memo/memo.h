@@ -95,7 +95,7 @@ struct MemoState {
 // Opens the memo file `path` (extension included) of `kind` into `s`, its
 // block size taken from the header; the code, 0 = success (1003: a block
 // size the kind cannot have).
-uint16_t OpenMemoHandle(const std::string& path, MemoKind kind, uint16_t mode, bool shared, MemoState& s);
+[[nodiscard]] uint16_t OpenMemoHandle(const std::string& path, MemoKind kind, uint16_t mode, bool shared, MemoState& s);
 // Ends any descriptor, gives back the lock and closes the file.
 void CloseMemoHandle(MemoState& s);
 
@@ -122,7 +122,7 @@ void WriteBlockHeader(MemoState& s, int32_t block, uint32_t length, const std::s
 // free chain or the end of the file; 0 on failure. Never a block in use:
 // a memo is rewritten into new blocks, and its old ones are released only
 // once the record points elsewhere.
-int32_t AllocateMemoBlocks(MemoState& s, int32_t needed, const std::string& context);
+[[nodiscard]] int32_t AllocateMemoBlocks(MemoState& s, int32_t needed, const std::string& context);
 // Returns the run of `blocks` blocks at `first` to the free chain.
 void ReleaseMemoRun(MemoState& s, int32_t first, int32_t blocks, const std::string& context);
 // Returns the memo at `block` to the free chain and counts its blocks as
@@ -135,7 +135,7 @@ void CountReleasedBlocks(MemoState& s, int32_t blocks, const std::string& contex
 // size in bytes or -1 unknown); the block number (negated for a new memo
 // in a dBASE III file), 0 on failure. `where` stays with the descriptor
 // for the reports of the calls below.
-int32_t OpenMemoDescriptor(MemoState& s, int32_t block, int mode, int64_t expected, const std::string& where,
+[[nodiscard]] int32_t OpenMemoDescriptor(MemoState& s, int32_t block, int mode, int64_t expected, const std::string& where,
                            const std::string& routine);
 size_t ReadMemoBytes(MemoState& s, void* buf, size_t n);
 size_t WriteMemoBytes(MemoState& s, const void* buf, size_t n);

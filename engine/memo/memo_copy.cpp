@@ -7,6 +7,7 @@
 #include "engine/memo/memo_internal.h"
 #include "engine/memo/memo_ops.h"
 #include "engine/support/ovcommon.h"
+#include "engine/support/scope_guard.h"
 
 namespace ov {
 
@@ -184,16 +185,13 @@ int32_t CopyMemoInto(MemoState& dest, MemoState& source, int32_t block, bool sam
   const uint32_t old_end = EndBlock(dest);
   MemoTransfer t{&source, &dest, block, end, MemoContext(source, source_where, "CopyMemo()"), ctx};
   if (same_number) t.dest_offset = uint64_t(std::llabs(int64_t{block})) * dest.block_size;
-  bool ok = false;
   bool headered = false;
-  try {
+  bool ok = false;
+  {
+    ScopeGuard unlock([&] { UpdateMemoHeader(dest, dest_where); });  // the lock goes back whatever happens
     ok = TransferMemo(t, headered);
     if (ok && IsDbase4Kind(dest.kind) && EndBlock(dest) > old_end) ExtendChainEnd(dest, old_end, EndBlock(dest), ctx);
-  } catch (...) {
-    UpdateMemoHeader(dest, dest_where);  // the lock is given back whatever happened
-    throw;
   }
-  UpdateMemoHeader(dest, dest_where);
   FlushMemoFile(dest);
   if (!ok || Errors().DbfError != 0) return 0;
   return DestBlock(t, headered);

@@ -64,7 +64,7 @@ std::string LoadMemoBytes(MemoState& s, int32_t block, const std::string& where,
 // 0x1A go into a dBASE III file the way other dBASE III programs read them
 // (raw, ended by 1A 1A, positive block number); only bytes that such
 // programs would cut short get the headered form under a negated number.
-int32_t StoreMemoBytes(MemoState& s, const std::string& bytes, int32_t old_block, const std::string& where,
+[[nodiscard]] int32_t StoreMemoBytes(MemoState& s, const std::string& bytes, int32_t old_block, const std::string& where,
                        const std::string& routine);
 // Gives a dBASE IV / level 7 memo back to the free chain, under the lock.
 void ReleaseMemoLocked(MemoState& s, int32_t block, const std::string& where);

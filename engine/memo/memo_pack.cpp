@@ -13,6 +13,7 @@
 #include "engine/memo/memo_ops.h"
 #include "engine/support/engine_state.h"
 #include "engine/support/ovcommon.h"
+#include "engine/support/scope_guard.h"
 #include "engine/support/ovutils.h"
 
 namespace ov {
@@ -144,15 +145,10 @@ void RestoreNumbers(DbfFile& t, const std::vector<Renumbered>& moves) {
 }
 
 bool RenumberOrRestore(DbfFile& t, const std::vector<Renumbered>& moves) {
-  bool ok = false;
-  try {
-    ok = Renumber(t, moves, true);
-  } catch (...) {
-    RestoreNumbers(t, moves);
-    throw;
-  }
-  if (!ok) RestoreNumbers(t, moves);
-  return ok;
+  ScopeGuard restore([&] { RestoreNumbers(t, moves); });
+  if (!Renumber(t, moves, true)) return false;
+  restore.Dismiss();
+  return true;
 }
 
 // Builds the "$$$" file; false after a report.
