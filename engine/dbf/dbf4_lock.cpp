@@ -14,6 +14,7 @@
 
 #include "engine/dbf/dbf4.h"
 #include "engine/dbf/dbf4_edit_internal.h"
+#include "engine/support/engine_state.h"
 #include "engine/support/ovcommon.h"
 #include "engine/support/platform.h"
 
@@ -220,8 +221,11 @@ void Unlock() {
 }
 
 std::optional<uint32_t> HeaderLockByte() {
-  if (!AreaConfig().MultiUser) return std::nullopt;
-  return AreaConfig().LockBase;
+  // A table file used before the work areas exist locks at the defaults.
+  static const AreaSettings kDefaults;
+  const AreaSettings& s = Engine().areas ? AreaConfig() : kDefaults;
+  if (!s.MultiUser) return std::nullopt;
+  return s.LockBase;
 }
 
 bool LockHeaderByte() {
