@@ -11,7 +11,7 @@ WERROR     ?= ON
 FUZZ_SECONDS ?= 60
 FUZZ_RUN    = -artifact_prefix=$(FUZZ_BUILD)/ -max_total_time=$(FUZZ_SECONDS) -timeout=$(FUZZ_SECONDS)
 
-.PHONY: setup build run test test-sanitize bench fuzz fuzz-smoke fuzz-memo-smoke fuzz-expr-smoke clean
+.PHONY: setup build run test test-sanitize bench fuzz fuzz-smoke fuzz-memo-smoke fuzz-expr-smoke format clean
 
 setup:
 	@bash scripts/setup.sh
@@ -59,3 +59,7 @@ fuzz-expr-smoke: fuzz
 
 clean:
 	rm -rf $(BUILD) $(SAN_BUILD) $(BENCH_BUILD) $(FUZZ_BUILD)
+
+# Formats every C++ source the way .clang-format says.
+format:
+	git ls-files '*.cpp' '*.h' | xargs clang-format -i --style=file

@@ -12,12 +12,12 @@ namespace {
 
 // One file of the set on its way to its target.
 struct Step {
-  std::string from;    // the source as it is on disk; "" when there is none
-  std::string to;      // the target as it is on disk, or as named
-  std::string staged;  // the copy of `from` beside `to`
-  std::string aside;   // the name the former `to` moves to
-  bool moved = false;  // the former `to` is at `aside`
-  bool placed = false; // `staged` is now `to`
+  std::string from;     // the source as it is on disk; "" when there is none
+  std::string to;       // the target as it is on disk, or as named
+  std::string staged;   // the copy of `from` beside `to`
+  std::string aside;    // the name the former `to` moves to
+  bool moved = false;   // the former `to` is at `aside`
+  bool placed = false;  // `staged` is now `to`
 };
 
 std::vector<Step> PlanSteps(const std::string& source, const std::string& target) {

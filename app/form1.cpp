@@ -1,10 +1,10 @@
 #include "app/form1.h"
 
 #include <QFont>
-#include <algorithm>
 #include <QLabel>
 #include <QListWidget>
 #include <QPushButton>
+#include <algorithm>
 
 #include "app/file_set.h"
 #include "dataset/tstrings.h"
@@ -19,9 +19,8 @@ bool g_show_once = true;
 
 namespace {
 
-const char* const kMovieFields[] = {"title, C, 20, 0",   "year, N, 4, 0",     "color, L, 1, 0",
-                                    "runtime, N, 3, 0",  "stars, C, 50, 0",   "director, C, 20, 0",
-                                    "plot, M, 10, 0",    "premiere, D, 10, 0"};
+const char* const kMovieFields[] = {"title, C, 20, 0", "year, N, 4, 0",      "color, L, 1, 0", "runtime, N, 3, 0",
+                                    "stars, C, 50, 0", "director, C, 20, 0", "plot, M, 10, 0", "premiere, D, 10, 0"};
 
 // Deletes a file when it exists, whatever the letter case of its name.
 // False after reporting a file that stays: a stale scratch table must

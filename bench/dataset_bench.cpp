@@ -17,11 +17,11 @@
 #include <string>
 #include <vector>
 
+#include "bench/bench_common.h"
 #include "dataset/format_settings.h"
 #include "dataset/ucommon.h"
 #include "dataset/uovfds.h"
 #include "engine/dbf/dbf4.h"
-#include "bench/bench_common.h"
 #include "engine/dbf/ovdbflow.h"
 #include "engine/engine.h"
 #include "engine/support/ovcommon.h"

@@ -31,9 +31,7 @@ using bench::kMovieFields;
 using bench::Clock;
 using bench::SecondsSince;
 
-std::string ScratchPath(const char* tag) {
-  return "/tmp/ov_bench_" + std::to_string(getpid()) + "_" + tag + ".dbf";
-}
+std::string ScratchPath(const char* tag) { return "/tmp/ov_bench_" + std::to_string(getpid()) + "_" + tag + ".dbf"; }
 
 // Removes a table and its memo file when the run ends.
 class ScratchTable {
@@ -128,8 +126,7 @@ double PreadPass(const std::string& path, const Layout& layout) {
   if (fd < 0) return 0;
   uint64_t off = layout.header_length;
   for (int32_t n = 1; n <= kRecords; ++n, off += layout.record_length) {
-    if (pread(fd, buf.data(), buf.size(), static_cast<off_t>(off)) != static_cast<ssize_t>(buf.size()))
-      break;
+    if (pread(fd, buf.data(), buf.size(), static_cast<off_t>(off)) != static_cast<ssize_t>(buf.size())) break;
     benchmark::DoNotOptimize(buf.data());
   }
   close(fd);
@@ -156,8 +153,7 @@ double PwritePass(const std::string& path, const Layout& layout) {
   const auto start = Clock::now();
   int fd = open(path.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
   if (fd < 0) return 0;
-  bool ok = pwrite(fd, layout.header.data(), layout.header.size(), 0) ==
-            static_cast<ssize_t>(layout.header.size());
+  bool ok = pwrite(fd, layout.header.data(), layout.header.size(), 0) == static_cast<ssize_t>(layout.header.size());
   uint64_t off = layout.header_length;
   for (int32_t n = 1; ok && n <= kRecords; ++n, off += layout.record_length) {
     FillRecord(rec, n);
@@ -241,9 +237,7 @@ void BM_WriteAppendDbfRecord(benchmark::State& state) {
   state.counters["x_plain_io"] = engine / plain;
 }
 
-void Configure(benchmark::internal::Benchmark* b) {
-  b->Unit(benchmark::kMillisecond)->Iterations(3)->UseManualTime();
-}
+void Configure(benchmark::internal::Benchmark* b) { b->Unit(benchmark::kMillisecond)->Iterations(3)->UseManualTime(); }
 
 BENCHMARK(BM_ReadPread)->Apply(Configure);
 BENCHMARK(BM_ReadGetDbfRecordOem)->Apply(Configure);

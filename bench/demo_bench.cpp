@@ -22,8 +22,8 @@ constexpr int kRecords = 100000;
 
 void MakeMovies() {
   ov::TOvDbf maker("Maker");
-  for (const char* l : {"title, C, 20, 0", "year, N, 4, 0", "color, L, 1, 0", "runtime, N, 3, 0",
-                        "stars, C, 50, 0", "director, C, 20, 0", "plot, M, 10, 0", "premiere, D, 10, 0"}) {
+  for (const char* l : {"title, C, 20, 0", "year, N, 4, 0", "color, L, 1, 0", "runtime, N, 3, 0", "stars, C, 50, 0",
+                        "director, C, 20, 0", "plot, M, 10, 0", "premiere, D, 10, 0"}) {
     maker.DbfFields().Add(l);
   }
   maker.SetDbfFileName("movie.DBF");
@@ -39,9 +39,9 @@ void MakeMovies() {
     ov::SetFieldText(5, "Star A, Star B");
     ov::SetFieldText(6, "Director " + std::to_string(i % 500));
     ov::SetFieldText(8, "12/31/99");
-    ov::SetFieldNumber(7, ov::Areas().memo.write_text(*ov::CurrentArea(), "Plot of movie " + std::to_string(i) +
-                                                                              ".\r\nA second line of plot.",
-                                                      0));
+    ov::SetFieldNumber(
+        7, ov::Areas().memo.write_text(*ov::CurrentArea(),
+                                       "Plot of movie " + std::to_string(i) + ".\r\nA second line of plot.", 0));
     ov::Append();
   }
   ov::CloseArea();

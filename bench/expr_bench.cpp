@@ -13,9 +13,9 @@
 #include <unistd.h>
 
 #include <array>
-#include <ctime>
 #include <cstdio>
 #include <cstring>
+#include <ctime>
 #include <string>
 #include <vector>
 
@@ -195,7 +195,8 @@ Totals RunAll(CompiledExpr* e, Kind kind) {
   for (int32_t first = 1; first <= kRecords; first += kBatch) {
     LoadBatch(area, first, std::min(kBatch, kRecords - first + 1), batch);
     t.eval_seconds += TimeBatch(area, first, batch, t.eval_check, [&](const char*) { return EvalValue(kind, e); });
-    t.hand_seconds += TimeBatch(area, first, batch, t.hand_check, [&](const char* rec) { return HandValue(kind, rec); });
+    t.hand_seconds +=
+        TimeBatch(area, first, batch, t.hand_check, [&](const char* rec) { return HandValue(kind, rec); });
   }
   return t;
 }

@@ -96,7 +96,14 @@ void BM_SharedWriters(benchmark::State& state) {
   AreaConfig().MultiUser = false;
 }
 
-BENCHMARK(BM_SharedWriters)->Arg(1)->Arg(2)->Arg(4)->Arg(8)->UseManualTime()->Iterations(1)->Unit(benchmark::kMillisecond);
+BENCHMARK(BM_SharedWriters)
+    ->Arg(1)
+    ->Arg(2)
+    ->Arg(4)
+    ->Arg(8)
+    ->UseManualTime()
+    ->Iterations(1)
+    ->Unit(benchmark::kMillisecond);
 
 }  // namespace
 }  // namespace ov

@@ -17,7 +17,7 @@ struct DatasetState {
   uint64_t format_generation = 0;         // the engine's date format adopted
   TExceptionHandler exception_handler;    // empty: the default message box
   LogicalWords logical_words;
-  WarningHook warning_hook;               // empty: standard error
+  WarningHook warning_hook;  // empty: standard error
   int warning_mode = 2;
 };
 

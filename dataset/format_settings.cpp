@@ -1,9 +1,4 @@
 #include "dataset/format_settings.h"
-#include "dataset/dataset_state.h"
-#include "engine/support/ascii.h"
-
-#include "engine/support/engine_state.h"
-#include "engine/support/timedate.h"
 
 #include <langinfo.h>
 #include <locale.h>
@@ -11,8 +6,12 @@
 #include <cstdint>
 #include <vector>
 
+#include "dataset/dataset_state.h"
+#include "engine/support/ascii.h"
+#include "engine/support/engine_state.h"
 #include "engine/support/ovcommon.h"
 #include "engine/support/platform.h"
+#include "engine/support/timedate.h"
 
 namespace ov {
 
@@ -38,16 +37,22 @@ std::string LocaleItem(const std::string& name, int mask, nl_item item) {
   return value;
 }
 
-bool IsFlagOrModifier(char c) { return c == '-' || c == '_' || c == '0' || c == '^' || c == '#' || c == 'E' || c == 'O'; }
+bool IsFlagOrModifier(char c) {
+  return c == '-' || c == '_' || c == '0' || c == '^' || c == '#' || c == 'E' || c == 'O';
+}
 
 // Format letters for one C library conversion; "" drops it.
 std::string LettersFor(char conversion, bool unpadded) {
   switch (conversion) {
     case 'd': return unpadded ? "d" : "dd";
     case 'e': return "d";
-    case 'm': case 'b': case 'B': case 'h': return unpadded ? "M" : "MM";
+    case 'm':
+    case 'b':
+    case 'B':
+    case 'h': return unpadded ? "M" : "MM";
     case 'y': return "yy";
-    case 'Y': case 'G': return "yyyy";
+    case 'Y':
+    case 'G': return "yyyy";
     case 'D': return "MM/dd/yy";
     case 'F': return "yyyy-MM-dd";
     default: return std::string();

@@ -116,8 +116,12 @@ class TOvDataSet : public TOvPrimDataset {
   bool AtBeginning() const { return at_beginning_; }
   bool AtEnd() const { return at_end_; }
   const std::vector<uint16_t>& FieldOffsets() const { return field_offsets_; }
-  void DoBeforeRestore() { if (BeforeRestore) BeforeRestore(*this); }
-  void DoAfterRestore() { if (AfterRestore) AfterRestore(*this); }
+  void DoBeforeRestore() {
+    if (BeforeRestore) BeforeRestore(*this);
+  }
+  void DoAfterRestore() {
+    if (AfterRestore) AfterRestore(*this);
+  }
 
   // Runs engine work; an engine exception leaves as a dataset error.
   template <typename F>
@@ -156,8 +160,8 @@ class TOvDataSet : public TOvPrimDataset {
   uint16_t OviGetFieldData(TField* field, TRecordBuffer record, bool& is_null, void* value) override;
   uint16_t OviSetFieldData(TField* field, TRecordBuffer record, const void* value) override;
   uint16_t OviGoToRecord(int32_t recno) override;
-  bool OviLocateRecord(const std::string& key_fields, const std::vector<TVarValue>& key_values,
-                       TLocateOptions options, bool synchronise) override;
+  bool OviLocateRecord(const std::string& key_fields, const std::vector<TVarValue>& key_values, TLocateOptions options,
+                       bool synchronise) override;
   uint16_t OviBookmarkSize() override { return 4; }
   uint16_t OviGotoBookmark(const uint8_t* bookmark) override;
   uint16_t OviSetToBookmark(uint8_t* destination) override;

@@ -214,8 +214,8 @@ void TOvDataSet::SetBlobText(TField* field, const std::string& text) {
   int32_t current = 0;
   std::memcpy(&current, record + slot->offset, sizeof current);
   const int n = field->FieldNo();
-  auto it = std::find_if(pending_memos_.begin(), pending_memos_.end(),
-                         [n](const PendingMemo& p) { return p.field_no == n; });
+  auto it =
+      std::find_if(pending_memos_.begin(), pending_memos_.end(), [n](const PendingMemo& p) { return p.field_no == n; });
   if (it == pending_memos_.end()) it = pending_memos_.insert(pending_memos_.end(), PendingMemo{n, current, 0});
   // Never over the stored memo: the record may yet not be written.
   const int32_t block = WriteMemo(text, 0);

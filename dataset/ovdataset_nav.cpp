@@ -150,8 +150,7 @@ bool TOvDataSet::OviLocateRecord(const std::string& key_fields, const std::vecto
   }
   return EngineCall([&] {
     if (!SelectArea("OviLocateRecord")) return false;
-    const bool found =
-        LocateFields(key_fields, values, options.case_insensitive, !options.partial_key, synchronise);
+    const bool found = LocateFields(key_fields, values, options.case_insensitive, !options.partial_key, synchronise);
     if (synchronise && found) at_beginning_ = at_end_ = false;
     return found;
   });

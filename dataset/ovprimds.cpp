@@ -108,9 +108,7 @@ void TOvPrimDataset::InternalInitRecord(TRecordBuffer buffer) {
   Check(OviInitRecord(buffer));
 }
 
-int32_t TOvPrimDataset::RecordNumberOf(TRecordBuffer buffer) const {
-  return GetInt32(buffer + record_info_offset_);
-}
+int32_t TOvPrimDataset::RecordNumberOf(TRecordBuffer buffer) const { return GetInt32(buffer + record_info_offset_); }
 
 void TOvPrimDataset::GetBookmarkData(TRecordBuffer buffer, uint8_t* data) {
   std::memcpy(data, buffer + bookmark_offset_, bookmark_size_);
@@ -240,8 +238,8 @@ bool TOvPrimDataset::GetFieldData(TField* field, void* buffer) {
     Check(OviGetFieldData(field, record, is_null, buffer));
     return buffer == nullptr || !is_null;
   }
-  if (!field->Calculated() || !OneOf(State(), {TDataSetState::dsBrowse, TDataSetState::dsEdit,
-                                               TDataSetState::dsInsert, TDataSetState::dsCalcFields})) {
+  if (!field->Calculated() || !OneOf(State(), {TDataSetState::dsBrowse, TDataSetState::dsEdit, TDataSetState::dsInsert,
+                                               TDataSetState::dsCalcFields})) {
     return false;
   }
   const uint8_t* slot = record + record_data_size_ + field->Offset();

@@ -48,8 +48,7 @@ class TOvPrimDataset : public TDataSet {
   bool BookmarkValid(const TBookmark& bookmark) override;
   // An absent bookmark sorts after every present one.
   int CompareBookmarks(const TBookmark& b1, const TBookmark& b2) override;
-  bool Locate(const std::string& key_fields, const std::vector<TVarValue>& key_values,
-              TLocateOptions options) override;
+  bool Locate(const std::string& key_fields, const std::vector<TVarValue>& key_values, TLocateOptions options) override;
   std::vector<TVarValue> Lookup(const std::string& key_fields, const std::vector<TVarValue>& key_values,
                                 const std::string& result_fields) override;
 

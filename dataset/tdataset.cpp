@@ -1,19 +1,17 @@
 // TDataSet: opening and closing, field objects, data links, hooks.
-#include "dataset/dataset_state.h"
 #include "dataset/tdataset.h"
-#include "engine/support/ascii.h"
 
 #include <algorithm>
 
+#include "dataset/dataset_state.h"
+#include "engine/support/ascii.h"
 #include "engine/support/ovcommon.h"
 
 namespace ov {
 
 namespace {
 
-bool SameName(const std::string& a, const std::string& b) {
-  return EqualsIgnoringAsciiCase(a, b);
-}
+bool SameName(const std::string& a, const std::string& b) { return EqualsIgnoringAsciiCase(a, b); }
 
 const char* TypeName(TFieldType type) {
   switch (type) {

@@ -178,8 +178,7 @@ class TDataSet {
 
   // ---- Searching ----
   // Key fields separated by ";", one value per key field.
-  virtual bool Locate(const std::string& key_fields, const std::vector<TVarValue>& key_values,
-                      TLocateOptions options);
+  virtual bool Locate(const std::string& key_fields, const std::vector<TVarValue>& key_values, TLocateOptions options);
   // The values of `result_fields` (";"-separated) at the first record
   // matching exactly; empty when there is none. The position stays.
   virtual std::vector<TVarValue> Lookup(const std::string& key_fields, const std::vector<TVarValue>& key_values,
@@ -290,7 +289,9 @@ class TDataSet {
   void CloseOnDestroy() noexcept;
 
  private:
-  void Fire(const TDataSetNotifyEvent& event) { if (event) event(*this); }
+  void Fire(const TDataSetNotifyEvent& event) {
+    if (event) event(*this);
+  }
   void OpenDataSet();
   void CloseDataSet();
   void FillWindowFromStart();

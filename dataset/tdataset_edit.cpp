@@ -10,9 +10,7 @@ bool Editing(TDataSetState s) { return s == TDataSetState::dsEdit || s == TDataS
 // Puts the state back however the calculated-field pass ends.
 class StateRestorer {
  public:
-  StateRestorer(TDataSetState& state, TDataSetState temporary) : state_(state), saved_(state) {
-    state_ = temporary;
-  }
+  StateRestorer(TDataSetState& state, TDataSetState temporary) : state_(state), saved_(state) { state_ = temporary; }
   ~StateRestorer() { state_ = saved_; }
   StateRestorer(const StateRestorer&) = delete;
   StateRestorer& operator=(const StateRestorer&) = delete;

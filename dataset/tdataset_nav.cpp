@@ -271,9 +271,9 @@ void TDataSet::Resync(TResyncMode mode) {
 // ---- Bookmarks ----
 
 TBookmark TDataSet::GetBookmark() {
-  const bool available = (state_ == TDataSetState::dsBrowse || state_ == TDataSetState::dsEdit ||
-                          state_ == TDataSetState::dsInsert) &&
-                         !IsEmpty() && GetBookmarkFlag(ActiveBuffer()) == TBookmarkFlag::bfCurrent;
+  const bool available =
+      (state_ == TDataSetState::dsBrowse || state_ == TDataSetState::dsEdit || state_ == TDataSetState::dsInsert) &&
+      !IsEmpty() && GetBookmarkFlag(ActiveBuffer()) == TBookmarkFlag::bfCurrent;
   if (!available || bookmark_size_ <= 0) return TBookmark();
   TBookmark bookmark(static_cast<size_t>(bookmark_size_));
   GetBookmarkData(ActiveBuffer(), bookmark.data());

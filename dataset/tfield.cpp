@@ -1,5 +1,4 @@
 #include "dataset/tfield.h"
-#include "engine/support/ascii.h"
 
 #include <charconv>
 #include <cmath>
@@ -8,6 +7,7 @@
 
 #include "dataset/format_settings.h"
 #include "dataset/tdataset.h"
+#include "engine/support/ascii.h"
 #include "engine/support/ovcommon.h"
 
 namespace ov {
@@ -268,7 +268,8 @@ double TFloatField::AsFloat() const {
 }
 
 void TFloatField::SetAsFloat(double value) {
-  if (!std::isfinite(value)) DatabaseError(FloatToStr(value) + " is not a valid value for field '" + DisplayName() + "'");
+  if (!std::isfinite(value))
+    DatabaseError(FloatToStr(value) + " is not a valid value for field '" + DisplayName() + "'");
   SetData(&value);
 }
 

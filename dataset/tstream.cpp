@@ -47,9 +47,7 @@ int64_t TMemoryStream::Write(const void* buffer, int64_t count) {
 }
 
 int64_t TMemoryStream::Seek(int64_t offset, TSeekOrigin origin) {
-  const int64_t base = origin == TSeekOrigin::soBeginning ? 0
-                       : origin == TSeekOrigin::soCurrent ? pos_
-                                                          : Size();
+  const int64_t base = origin == TSeekOrigin::soBeginning ? 0 : origin == TSeekOrigin::soCurrent ? pos_ : Size();
   const int64_t target = base + offset;
   if (target < 0 || target > Size()) DatabaseError("Invalid stream position");
   pos_ = target;

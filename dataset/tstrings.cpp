@@ -1,4 +1,5 @@
 #include "dataset/tstrings.h"
+
 #include "engine/support/ascii.h"
 
 namespace ov {

@@ -132,8 +132,8 @@ bool GetFieldValue(const uint8_t* slot, const FieldSlot& info, TFieldType kind, 
 // Native value (nullptr = no value) -> slot.
 void PutFieldValue(uint8_t* slot, const FieldSlot& info, TFieldType kind, const void* value, size_t value_size);
 // PutFieldValue into field n of the buffer, then that field into the record.
-void SetFieldValue(const TDbfFieldProps& props, const FieldDataLayout& layout, uint8_t* buffer, int n,
-                   TFieldType kind, const void* value, size_t value_size);
+void SetFieldValue(const TDbfFieldProps& props, const FieldDataLayout& layout, uint8_t* buffer, int n, TFieldType kind,
+                   const void* value, size_t value_size);
 
 // ---- Structure ----
 

@@ -39,7 +39,6 @@ int32_t ClampToInt32(double v) {
   return static_cast<int32_t>(v);
 }
 
-
 // The real passes through its text with the field's decimals, so the
 // framework sees the value the table shows, not the binary neighbour.
 double RealAsShown(const uint8_t* p, int decimals) {
@@ -95,7 +94,10 @@ void FieldToBuffer(const TDTField& f, const FieldSlot& slot, const uint8_t* src,
   switch (f.type) {
     case 'C': std::memcpy(dst, src, slot.size); break;
     case 'D': Store<double>(dst, DateTextToDateTime(ReadCounted(src, kDateTextMax))); break;
-    case 'L': dst[0] = src[0]; dst[1] = 0; break;
+    case 'L':
+      dst[0] = src[0];
+      dst[1] = 0;
+      break;
     case 'M': std::memcpy(dst, src, 4); break;
     case 'N':
     case 'F':
@@ -244,8 +246,8 @@ void PutFieldValue(uint8_t* slot, const FieldSlot& info, TFieldType kind, const 
   }
 }
 
-void SetFieldValue(const TDbfFieldProps& props, const FieldDataLayout& layout, uint8_t* buffer, int n,
-                   TFieldType kind, const void* value, size_t value_size) {
+void SetFieldValue(const TDbfFieldProps& props, const FieldDataLayout& layout, uint8_t* buffer, int n, TFieldType kind,
+                   const void* value, size_t value_size) {
   const FieldSlot* slot = layout.Slot(n);
   if (slot == nullptr || slot->size == 0) return;
   PutFieldValue(buffer + slot->offset, *slot, kind, value, value_size);

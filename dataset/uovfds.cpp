@@ -15,8 +15,7 @@ constexpr uint16_t kReadOnlyExclusiveMode = fmode::kRead;                  // 0
 // Puts the open-time engine settings back however the open ends.
 class OpenSettings {
  public:
-  OpenSettings()
-      : repair_(Engine().table.RepairRecCount), mode_override_(AreaConfig().OpenModeOverride) {}
+  OpenSettings() : repair_(Engine().table.RepairRecCount), mode_override_(AreaConfig().OpenModeOverride) {}
   ~OpenSettings() {
     Engine().table.RepairRecCount = repair_;
     AreaConfig().OpenModeOverride = mode_override_;

@@ -1,8 +1,8 @@
 #include "dataset/warnings.h"
-#include "dataset/dataset_state.h"
 
 #include <cstdio>
 
+#include "dataset/dataset_state.h"
 #include "engine/support/ovcommon.h"
 
 namespace ov {

@@ -57,19 +57,33 @@ struct FaultCase {
   const char* name;
   uint8_t version;
   std::vector<std::string> records;
-  Bytes memo;                           // replaces the memo file when not empty
-  void (*damage)(Bytes& table);         // on the closed table file, or nullptr
-  std::vector<FindingKind> expected;    // empty: sound
+  Bytes memo;                         // replaces the memo file when not empty
+  void (*damage)(Bytes& table);       // on the closed table file, or nullptr
+  std::vector<FindingKind> expected;  // empty: sound
 };
 
 const FaultCase kCases[] = {
-    {"sound", 0x8B, {Rec(1), Rec(0, "*****", "        ", "?", '*'), Rec(0, "   -1", "19991231", " ")},
-     WithOneMemo(2, 2), nullptr, {}},
+    {"sound",
+     0x8B,
+     {Rec(1), Rec(0, "*****", "        ", "?", '*'), Rec(0, "   -1", "19991231", " ")},
+     WithOneMemo(2, 2),
+     nullptr,
+     {}},
     {"stale_count", 0x8B, {Rec(0), Rec(0)}, {}, [](Bytes& t) { t[4] = 3; }, {FindingKind::kRecordCount}},
-    {"eof_in_record", 0x8B, {Rec(0), Rec(0)}, {}, [](Bytes& t) { t[GetLe16(t.data() + 8)] = 0x1A; },
+    {"eof_in_record",
+     0x8B,
+     {Rec(0), Rec(0)},
+     {},
+     [](Bytes& t) { t[GetLe16(t.data() + 8)] = 0x1A; },
      {FindingKind::kEndOfFile}},
     {"byte_after_last", 0x8B, {Rec(0)}, {}, [](Bytes& t) { t.back() = 'x'; }, {FindingKind::kEndOfFile}},
-    {"partial_record", 0x8B, {Rec(0)}, {}, [](Bytes& t) { t.insert(t.end(), {'a', 'b'}); },
+    {"partial_record",
+     0x8B,
+     {Rec(0)},
+     {},
+     [](Bytes& t) {
+       t.insert(t.end(), {'a', 'b'});
+     },
      {FindingKind::kPartialRecord}},
     {"flag", 0x8B, {Rec(0, "  1.5", "20240229", "T", 'X')}, {}, nullptr, {FindingKind::kFlag}},
     {"number", 0x8B, {Rec(0, " 1.5a")}, {}, nullptr, {FindingKind::kFieldText}},
@@ -77,24 +91,32 @@ const FaultCase kCases[] = {
     {"logical", 0x8B, {Rec(0, "  1.5", "20240229", "x")}, {}, nullptr, {FindingKind::kFieldText}},
     {"memo_text", 0x8B, {Rec(0).substr(0, 15) + "     1 2  "}, {}, nullptr, {FindingKind::kFieldText}},
     {"memo_twice", 0x8B, {Rec(1), Rec(1)}, WithOneMemo(2, 2), nullptr, {FindingKind::kMemoShared}},
-    {"looping_chain", 0x8B, {Rec(1)},
+    {"looping_chain",
+     0x8B,
+     {Rec(1)},
      [] {
        Bytes m = WithOneMemo(2, 4);
        PutRun(m, 2, 3, 1);
        PutRun(m, 3, 2, 1);
        return m;
      }(),
-     nullptr, {FindingKind::kFreeChain}},
-    {"free_run_on_memo", 0x8B, {Rec(1)},
+     nullptr,
+     {FindingKind::kFreeChain}},
+    {"free_run_on_memo",
+     0x8B,
+     {Rec(1)},
      [] {
        Bytes m = Db4Memo(2, 4);
        PutMemo(m, 1, std::string(600, 'm'));
        PutRun(m, 2, 4, 1);
        return m;
      }(),
-     nullptr, {FindingKind::kFreeChain}},
+     nullptr,
+     {FindingKind::kFreeChain}},
     {"memo_past_end", 0x8B, {Rec(9)}, WithOneMemo(2, 2), nullptr, {FindingKind::kMemoOutside}},
-    {"memo_in_header", 0xF5, {Rec(2)},
+    {"memo_in_header",
+     0xF5,
+     {Rec(2)},
      [] {
        Bytes m(512 + 64, 0);
        PutBe32(m.data(), 9);
@@ -103,22 +125,29 @@ const FaultCase kCases[] = {
        PutBe32(m.data() + 516, 5);
        return m;
      }(),
-     nullptr, {FindingKind::kMemoOutside}},
-    {"memo_unsigned", 0x8B, {Rec(1)},
+     nullptr,
+     {FindingKind::kMemoOutside}},
+    {"memo_unsigned",
+     0x8B,
+     {Rec(1)},
      [] {
        Bytes m = Db4Memo(2, 2);
        m[512] = 'a';
        m[513] = 0x1A;
        return m;
      }(),
-     nullptr, {FindingKind::kMemoMalformed}},
-    {"dbase3_unended", 0x83, {Rec(1), Rec(0)},
+     nullptr,
+     {FindingKind::kMemoMalformed}},
+    {"dbase3_unended",
+     0x83,
+     {Rec(1), Rec(0)},
      [] {
        Bytes m(512 + 3, 'a');
        PutLe32(m.data(), 2);
        return m;
      }(),
-     nullptr, {FindingKind::kMemoMalformed}},
+     nullptr,
+     {FindingKind::kMemoMalformed}},
 };
 
 class CheckTest : public test::EngineTest {
@@ -218,13 +247,27 @@ const RepairCase kRepairCases[] = {
     {"sound", [](Bytes&) {}, {}, {}, {}},
     {"stale_count", [](Bytes& t) { t[4] = 1; }, {"header count 1 set to 2"}, {}, {}},
     {"no_end_byte", [](Bytes& t) { t.pop_back(); }, {"end-of-file byte written after record 2"}, {}, {}},
-    {"both", [](Bytes& t) { t[4] = 0; t.pop_back(); },
-     {"header count 0 set to 2", "end-of-file byte written after record 2"}, {}, {}},
+    {"both",
+     [](Bytes& t) {
+       t[4] = 0;
+       t.pop_back();
+     },
+     {"header count 0 set to 2", "end-of-file byte written after record 2"},
+     {},
+     {}},
     {"wrong_end_byte", [](Bytes& t) { t.back() = 'x'; }, {"end-of-file byte written after record 2"}, {}, {}},
-    {"partial_record", [](Bytes& t) { t.insert(t.end(), {'a', 'b'}); }, {},
-     {FindingKind::kPartialRecord}, {FindingKind::kPartialRecord}},
+    {"partial_record",
+     [](Bytes& t) {
+       t.insert(t.end(), {'a', 'b'});
+     },
+     {},
+     {FindingKind::kPartialRecord},
+     {FindingKind::kPartialRecord}},
     {"count_above_records", [](Bytes& t) { t[4] = 3; }, {}, {FindingKind::kRecordCount}, {}},
-    {"eof_in_record", [](Bytes& t) { t[GetLe16(t.data() + 8)] = 0x1A; }, {}, {FindingKind::kEndOfFile},
+    {"eof_in_record",
+     [](Bytes& t) { t[GetLe16(t.data() + 8)] = 0x1A; },
+     {},
+     {FindingKind::kEndOfFile},
      {FindingKind::kEndOfFile}},
 };
 

@@ -1,10 +1,10 @@
+#include "engine/support/codepage.h"
+
 #include <gtest/gtest.h>
 
 #include <cstdint>
 #include <set>
 #include <utility>
-
-#include "engine/support/codepage.h"
 
 namespace ov {
 namespace {
@@ -88,9 +88,9 @@ TEST(CodepageTest, LetterTest) {
 }
 
 TEST(CodepageTest, CasePairs) {
-  const std::pair<uint8_t, uint8_t> pairs[] = {{'A', 'a'}, {'Z', 'z'}, {0xC0, 0xE0}, {0xC9, 0xE9}, {0xD6, 0xF6},
-                                               {0xD8, 0xF8}, {0xDE, 0xFE}, {0x8A, 0x9A}, {0x8C, 0x9C},
-                                               {0x8E, 0x9E}, {0x9F, 0xFF}};
+  const std::pair<uint8_t, uint8_t> pairs[] = {{'A', 'a'},   {'Z', 'z'},   {0xC0, 0xE0}, {0xC9, 0xE9},
+                                               {0xD6, 0xF6}, {0xD8, 0xF8}, {0xDE, 0xFE}, {0x8A, 0x9A},
+                                               {0x8C, 0x9C}, {0x8E, 0x9E}, {0x9F, 0xFF}};
   for (auto [upper, lower] : pairs) {
     EXPECT_EQ(UpperAnsi(lower), upper) << std::hex << int(lower);
     EXPECT_EQ(LowerAnsi(upper), lower) << std::hex << int(upper);

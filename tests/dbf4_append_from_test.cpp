@@ -102,8 +102,7 @@ TEST_F(AppendFromTest, MissingFileAndInMemoryTablesAreReported) {
   EXPECT_EQ(Reported(2, [&] { AppendFrom(Path("NOPE")); }), "[AppendFrom(" + Path("NOPE.DBF") + ")]");
   EXPECT_EQ(Reported(215, [] { AppendFrom("MEMTAB VIRTUAL FILE"); }),
             "Virtual file must be open. [AppendFrom(MEMTAB)]");
-  EXPECT_EQ(Reported(215, [] { AppendFrom("MEMTAB linked"); }),
-            "Virtual file must be open. [AppendFrom(MEMTAB)]");
+  EXPECT_EQ(Reported(215, [] { AppendFrom("MEMTAB linked"); }), "Virtual file must be open. [AppendFrom(MEMTAB)]");
   EXPECT_THROW(AppendFrom(Path("NOPE")), EOrvelError);
   ExpectRestored(1);
   EXPECT_EQ(RecCount(), 0);
@@ -153,15 +152,15 @@ TEST_F(AppendFromTest, NoCommonFieldAppendsNothing) {
 
 TEST_F(AppendFromTest, ConvertsValuesBetweenTypes) {
   const std::vector<FieldDef> src = {
-      {"NUM5", 'N', 5, 0},      {"AMOUNT", 'N', 7, 2},  {"FLAG", 'L', 1, 0},     {"DAY8", 'D', 8, 0},
-      {"DAY10", 'D', 8, 0},     {"PRICE", 'C', 10, 0},  {"COUNT", 'C', 10, 0},   {"RATE", 'N', 6, 2},
-      {"QTY", 'N', 4, 0},       {"OK", 'L', 1, 0},      {"YES", 'C', 1, 0},      {"WHEN", 'D', 8, 0},
-      {"TEXTDATE", 'C', 12, 0}, {"LONG", 'C', 10, 0},   {"NDATE", 'N', 8, 0},    {"FLT", 'F', 8, 2}};
+      {"NUM5", 'N', 5, 0},      {"AMOUNT", 'N', 7, 2}, {"FLAG", 'L', 1, 0},   {"DAY8", 'D', 8, 0},
+      {"DAY10", 'D', 8, 0},     {"PRICE", 'C', 10, 0}, {"COUNT", 'C', 10, 0}, {"RATE", 'N', 6, 2},
+      {"QTY", 'N', 4, 0},       {"OK", 'L', 1, 0},     {"YES", 'C', 1, 0},    {"WHEN", 'D', 8, 0},
+      {"TEXTDATE", 'C', 12, 0}, {"LONG", 'C', 10, 0},  {"NDATE", 'N', 8, 0},  {"FLT", 'F', 8, 2}};
   const std::vector<FieldDef> dest = {
-      {"NUM5", 'C', 3, 0},      {"AMOUNT", 'C', 8, 0},  {"FLAG", 'C', 1, 0},     {"DAY8", 'C', 8, 0},
-      {"DAY10", 'C', 10, 0},    {"PRICE", 'N', 6, 2},   {"COUNT", 'N', 5, 0},    {"RATE", 'N', 5, 0},
-      {"QTY", 'N', 8, 3},       {"OK", 'L', 1, 0},      {"YES", 'L', 1, 0},      {"WHEN", 'D', 8, 0},
-      {"TEXTDATE", 'D', 8, 0},  {"LONG", 'C', 4, 0},    {"NDATE", 'D', 8, 0},    {"FLT", 'N', 8, 2}};
+      {"NUM5", 'C', 3, 0},     {"AMOUNT", 'C', 8, 0}, {"FLAG", 'C', 1, 0},  {"DAY8", 'C', 8, 0},
+      {"DAY10", 'C', 10, 0},   {"PRICE", 'N', 6, 2},  {"COUNT", 'N', 5, 0}, {"RATE", 'N', 5, 0},
+      {"QTY", 'N', 8, 3},      {"OK", 'L', 1, 0},     {"YES", 'L', 1, 0},   {"WHEN", 'D', 8, 0},
+      {"TEXTDATE", 'D', 8, 0}, {"LONG", 'C', 4, 0},   {"NDATE", 'D', 8, 0}, {"FLT", 'N', 8, 2}};
   CreateRows("SRC", src, 2, [](int i) {
     const bool first = i == 1;
     const std::string date = DayNumberToDate(YmdToDayNumber(1999, 3, 15));
@@ -468,7 +467,12 @@ TEST_P(AppendFromKindsTest, MemosCrossBetweenMemoKinds) {
     Select(1);
     GO(n);
     EXPECT_EQ(MemoOf(7), want) << "record " << n;
-    EXPECT_EQ(Peek(1, n), [&] { Select(2); std::string s = Peek(1, n); Select(1); return s; }());
+    EXPECT_EQ(Peek(1, n), [&] {
+      Select(2);
+      std::string s = Peek(1, n);
+      Select(1);
+      return s;
+    }());
   }
   CloseAll();
 
@@ -505,8 +509,8 @@ TEST_F(AppendFromTest, DatesKeepTheirCenturyWithTwoDigitYears) {
   const char* days[] = {"19421126", "20300101", "18991231"};
   CreateRows("old", src, 3, [&](int i) {
     SetFieldText(1, "r" + std::to_string(i));
-    SetFieldText(2, std::string(days[i - 1]).substr(4, 2) + "/" + std::string(days[i - 1]).substr(6, 2) +
-                        "/" + std::string(days[i - 1]).substr(0, 4));
+    SetFieldText(2, std::string(days[i - 1]).substr(4, 2) + "/" + std::string(days[i - 1]).substr(6, 2) + "/" +
+                        std::string(days[i - 1]).substr(0, 4));
   });
   Engine().dates.CenturyOn = false;
   Engine().dates.EpochYear = 1954;  // "42" alone would mean 2042

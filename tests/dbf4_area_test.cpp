@@ -3,13 +3,13 @@
 #include <gtest/gtest.h>
 
 #include <cmath>
-#include <functional>
 #include <cstring>
+#include <functional>
 
 #include "engine/dbf/dbf4.h"
 #include "engine/dbf/dbf4_search.h"
-#include "engine/support/ovcommon.h"
 #include "engine/engine.h"
+#include "engine/support/ovcommon.h"
 #include "engine/support/real48.h"
 #include "tests/dbf_test_util.h"
 #include "tests/test_support.h"
@@ -17,9 +17,9 @@
 namespace ov {
 namespace {
 
-const std::vector<FieldDef> kMovieFields = {
-    {"title", 'C', 20, 0},  {"year", 'N', 4, 0},     {"color", 'L', 1, 0}, {"runtime", 'N', 3, 0},
-    {"stars", 'C', 50, 0},  {"director", 'C', 20, 0}, {"plot", 'M', 10, 0}, {"premiere", 'D', 10, 0}};
+const std::vector<FieldDef> kMovieFields = {{"title", 'C', 20, 0},  {"year", 'N', 4, 0},     {"color", 'L', 1, 0},
+                                            {"runtime", 'N', 3, 0}, {"stars", 'C', 50, 0},   {"director", 'C', 20, 0},
+                                            {"plot", 'M', 10, 0},   {"premiere", 'D', 10, 0}};
 
 class AreaTest : public test::EngineTest {
  protected:
@@ -121,8 +121,8 @@ TEST_F(AreaTest, DemoTableHasA118ByteTypedRecord) {
   std::vector<uint8_t> small(117);
   USE(Path("movie"), small.data(), 117);
   EXPECT_EQ(Errors().DbfError, 266);
-  EXPECT_EQ(Errors().ErrorContext, "Database record/buffer size mismatch: " + Path("movie") +
-                                       " [USE()]\n\rRecord Size=118, Buffer Size=117");
+  EXPECT_EQ(Errors().ErrorContext,
+            "Database record/buffer size mismatch: " + Path("movie") + " [USE()]\n\rRecord Size=118, Buffer Size=117");
   EXPECT_EQ(CurrentArea(), nullptr);
   USE(Path("movie"), nullptr, 5);
   EXPECT_EQ(Errors().DbfError, 220);
@@ -178,8 +178,8 @@ TEST_F(AreaTest, TypedRecordRoundTripsEveryType) {
   DbfFile dbf;
   dbf.path = Path("MOVIE.DBF");
   OpenDbf(dbf);
-  std::string rec = " " + std::string("Casablanca          ") + "1942" + "F" + "102" +
-                    std::string(50, ' ') + std::string("Michael Curtiz      ") + "        17" + "19421126";
+  std::string rec = " " + std::string("Casablanca          ") + "1942" + "F" + "102" + std::string(50, ' ') +
+                    std::string("Michael Curtiz      ") + "        17" + "19421126";
   test::SetRecord(dbf, rec);
   AppendDbfRecord(dbf);
   CloseDbf(dbf);
@@ -315,8 +315,7 @@ TEST_F(AreaTest, SixByteRealsRoundTripAsFieldText) {
     // Largest magnitude the field holds within the format's 11 digits.
     int int_digits = std::min(len - 2 - d, 11);
     int frac = std::min(d, 11 - int_digits);
-    std::string big = "-" + std::string(int_digits, '9') + "." + std::string(frac, '9') +
-                      std::string(d - frac, '0');
+    std::string big = "-" + std::string(int_digits, '9') + "." + std::string(frac, '9') + std::string(d - frac, '0');
     if (int_digits >= 1 && big.size() <= static_cast<size_t>(len)) {
       values.push_back(std::string(len - big.size(), ' ') + big);
     }
@@ -409,7 +408,8 @@ TEST_F(AreaTest, UseInstallsTheTablesFilters) {
   DbfFile dbf = test::MakeTable(Path("f"), {{"a", 'C', 3, 0}});
   CloseDbf(dbf);
   int writes = 0, reads = 0;
-  USE(Path("f") + " exclusive", nullptr, 0, [&](char*, size_t) { ++writes; }, [&](char*, size_t) { ++reads; });
+  USE(
+      Path("f") + " exclusive", nullptr, 0, [&](char*, size_t) { ++writes; }, [&](char*, size_t) { ++reads; });
   ClearRecord();
   Append();
   GoTop();

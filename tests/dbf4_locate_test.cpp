@@ -36,9 +36,8 @@ class LocateTest : public test::EngineTest {
   void Open(const std::string& options = " EXCLUSIVE") {
     if (!created_) {
       DbfFile dbf;
-      const std::vector<FieldDef> defs = {{"NAME", 'C', 10, 0}, {"QTY", 'N', 5, 0},
-                                          {"OK", 'L', 1, 0},    {"BORN", 'D', 8, 0},
-                                          {"NOTE", 'M', 10, 0}, {"PRICE", 'N', 7, 2}};
+      const std::vector<FieldDef> defs = {{"NAME", 'C', 10, 0}, {"QTY", 'N', 5, 0},   {"OK", 'L', 1, 0},
+                                          {"BORN", 'D', 8, 0},  {"NOTE", 'M', 10, 0}, {"PRICE", 'N', 7, 2}};
       CreateDbf(dbf, path(), defs);
       created_ = true;
     }

@@ -90,8 +90,7 @@ TEST_F(ModelTest, RandomCommandsAgreeWithTheModel) {
   QuietErrors quiet;
   for (int step = 0; step < 4000; ++step) {
     const int op = static_cast<int>(rng() % 9);
-    std::string what = "seed " + std::to_string(seed) + " step " + std::to_string(step) + " op " +
-                       std::to_string(op);
+    std::string what = "seed " + std::to_string(seed) + " step " + std::to_string(step) + " op " + std::to_string(op);
     Errors().DbfError = 0;
     if (op == 0 || Count() == 0) {  // append
       Row r{"n" + std::to_string(rng() % 1000), static_cast<int>(rng() % 20000) - 9999, false};

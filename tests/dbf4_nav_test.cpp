@@ -49,7 +49,11 @@ struct FakeIndex {
     ix.active = [](WorkArea&) { return true; };
     ix.begin_position = [this](WorkArea&) { ++begins; };
     ix.end_position = [this](WorkArea&) { ++ends; };
-    ix.first = [this](WorkArea& a) { pos = 0; eof = bof = order.empty(); return At(a); };
+    ix.first = [this](WorkArea& a) {
+      pos = 0;
+      eof = bof = order.empty();
+      return At(a);
+    };
     ix.last = [this](WorkArea& a) {
       pos = std::max(Size() - 1, 0);
       eof = bof = order.empty();
@@ -57,14 +61,20 @@ struct FakeIndex {
     };
     ix.next = [this](WorkArea& a) {
       bof = false;
-      if (pos + 1 < Size()) ++pos; else eof = true;
+      if (pos + 1 < Size())
+        ++pos;
+      else
+        eof = true;
       return At(a);
     };
     ix.prior = [this](WorkArea& a) {
       eof = false;
-      if (pos >= Size()) pos = Size() - 1;
-      else if (pos > 0) --pos;
-      else bof = true;
+      if (pos >= Size())
+        pos = Size() - 1;
+      else if (pos > 0)
+        --pos;
+      else
+        bof = true;
       return At(a);
     };
     ix.mark_beginning = [this](WorkArea&) { bof = true; };
@@ -346,9 +356,7 @@ TEST_F(NavTest, ConditionExpressionsGoThroughTheExpressionHooks) {
     e->source = text;
     return e;
   };
-  ex.evaluate_logical = [](const std::shared_ptr<CompiledExpr>& e) {
-    return e->source == "N > 3" ? N() > 3 : N() < 5;
-  };
+  ex.evaluate_logical = [](const std::shared_ptr<CompiledExpr>& e) { return e->source == "N > 3" ? N() > 3 : N() < 5; };
   EXPECT_TRUE(SetForExpression("N > 3"));
   GoTop();
   EXPECT_EQ(N(), 4);

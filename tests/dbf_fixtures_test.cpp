@@ -60,8 +60,7 @@ nlohmann::json Canonical(const DbfFile& dbf, const FieldEntry& f) {
     case 'D':
       if (t.empty()) return nullptr;
       return raw.substr(0, 4) + "-" + raw.substr(4, 2) + "-" + raw.substr(6, 2);
-    default:
-      return Trimmed(raw);
+    default: return Trimmed(raw);
   }
 }
 
@@ -107,8 +106,8 @@ TEST_P(FixturesTest, StructureAndFieldTextsMatch) {
 }
 
 INSTANTIATE_TEST_SUITE_P(IndependentWriters, FixturesTest,
-                         ::testing::Values("db3_memo_pydbf", "db4_memo_xbase", "fox_fpt_xbase",
-                                           "db3_plain_xbase", "db3_empty_pydbf"));
+                         ::testing::Values("db3_memo_pydbf", "db4_memo_xbase", "fox_fpt_xbase", "db3_plain_xbase",
+                                           "db3_empty_pydbf"));
 
 }  // namespace
 }  // namespace ov

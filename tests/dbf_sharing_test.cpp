@@ -5,10 +5,9 @@
 
 #include <array>
 #include <cstdint>
+#include <nlohmann/json.hpp>
 #include <string>
 #include <vector>
-
-#include <nlohmann/json.hpp>
 
 #include "engine/dbf/dbf4.h"
 #include "engine/dbf/dbf_check.h"
@@ -143,8 +142,7 @@ TEST_F(DbfSharingTest, RefusalIsReportedWithThePath) {
   DbfFile other;
   QuietErrors quiet;
   EXPECT_EQ(TryOpen(other, kShared), 32);
-  EXPECT_EQ(ErrorText(), std::string(ErrorTableText(32)) + "\r\nFailure to open " + table_ +
-                             " [USE/OpenDbf]");
+  EXPECT_EQ(ErrorText(), std::string(ErrorTableText(32)) + "\r\nFailure to open " + table_ + " [USE/OpenDbf]");
   CloseDbf(exclusive);
 }
 

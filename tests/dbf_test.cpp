@@ -94,8 +94,8 @@ TEST_F(DbfTest, Level7HeaderCarriesTheLanguageDriver) {
 }
 
 TEST_F(DbfTest, CreationForcesLengthsAndRejectsBadDefinitions) {
-  std::vector<FieldDef> defs = {{" long_field_name_x ", 'l', 5, 3}, {"d", 'D', 3, 1}, {"m", 'M', 1, 0},
-                                {"f", 'F', 8, 3}};
+  std::vector<FieldDef> defs = {
+      {" long_field_name_x ", 'l', 5, 3}, {"d", 'D', 3, 1}, {"m", 'M', 1, 0}, {"f", 'F', 8, 3}};
   DbfFile dbf;
   CreateDbf(dbf, Path("forced"), defs);
   dbf.path = Path("forced");

@@ -63,11 +63,11 @@ class DbfinfoTest : public test::EngineTest {
 TEST_F(DbfinfoTest, CreateDemoDescribesTheNewTable) {
   ASSERT_EQ(Run("--create-demo " + Path("movies.dbf")), 0) << err_;
   const std::vector<std::string> expected = {
-      "version: 0x8B",       "layout: dBASE III/IV", "last update: " + Today(),
-      "records: 0",          "header length: 289",   "record length: 117",
-      "fields: 8",           "title, C, 20, 0",      "year, N, 4, 0",
-      "color, L, 1, 0",      "runtime, N, 3, 0",     "stars, C, 50, 0",
-      "director, C, 20, 0",  "plot, M, 10, 0",       "premiere, D, 8, 0",
+      "version: 0x8B",      "layout: dBASE III/IV", "last update: " + Today(),
+      "records: 0",         "header length: 289",   "record length: 117",
+      "fields: 8",          "title, C, 20, 0",      "year, N, 4, 0",
+      "color, L, 1, 0",     "runtime, N, 3, 0",     "stars, C, 50, 0",
+      "director, C, 20, 0", "plot, M, 10, 0",       "premiere, D, 8, 0",
   };
   EXPECT_EQ(Lines(out_), expected);
   EXPECT_EQ(err_, "");
@@ -101,22 +101,22 @@ TEST_F(DbfinfoTest, NamesEachLayout) {
   // dBASE II: 8-byte prolog, 16-byte descriptors, terminator at 520.
   std::vector<uint8_t> d2(521 + 2 * 6 + 1, 0);
   d2[0] = 0x02;
-  d2[1] = 2;                                  // two records
-  d2[3] = 7;                                  // 1986-07-04
+  d2[1] = 2;  // two records
+  d2[3] = 7;  // 1986-07-04
   d2[4] = 4;
   d2[5] = 86;
-  d2[6] = 6;                                  // record length
+  d2[6] = 6;  // record length
   const char name[] = "NAME";
   std::copy(name, name + 4, d2.begin() + 8);
   d2[8 + 11] = 'C';
   d2[8 + 12] = 5;
-  d2[8 + 16] = 0x0D;                          // ends the list after one field
+  d2[8 + 16] = 0x0D;  // ends the list after one field
   d2[520] = 0x0D;
   test::WriteAll(Path("old.dbf"), d2);
   ASSERT_EQ(Run(Path("old.dbf")), 0) << err_;
-  const std::vector<std::string> expected = {
-      "version: 0x02",     "layout: dBASE II", "last update: 1986-07-04", "records: 2",
-      "header length: 521", "record length: 6", "fields: 1",               "name, C, 5, 0"};
+  const std::vector<std::string> expected = {"version: 0x02", "layout: dBASE II",   "last update: 1986-07-04",
+                                             "records: 2",    "header length: 521", "record length: 6",
+                                             "fields: 1",     "name, C, 5, 0"};
   EXPECT_EQ(Lines(out_), expected);
 }
 

@@ -27,8 +27,7 @@ TEST_F(ErrorsTest, RaisingCarriesDescriptionAndContext) {
     ReportError(215, "No database in use [GoTop]  WorkArea = 1");
     FAIL() << "expected EOrvelError";
   } catch (const EOrvelError& e) {
-    EXPECT_EQ(std::string(e.what()),
-              "Error # 215 (No database in use)\r\nNo database in use [GoTop]  WorkArea = 1");
+    EXPECT_EQ(std::string(e.what()), "Error # 215 (No database in use)\r\nNo database in use [GoTop]  WorkArea = 1");
   }
   EXPECT_EQ(Errors().DbfError, 215);
   EXPECT_EQ(Errors().LastErrorCode, 0);  // the handler took the text

@@ -144,7 +144,7 @@ TEST_F(ExprCompileTest, KeywordsAbbreviateButNotBelowTheTable) {
   EXPECT_EQ(Code("REPL('a', 3)"), Code("REPLICATE('a', 3)"));
   EXPECT_EQ(Code("DELE()"), "272/0 end");
   EXPECT_EQ(Reason("REPLICATES('a', 3)"), "Syntax error");
-  EXPECT_EQ(Reason("DATE"), "Syntax error");   // function without parentheses
+  EXPECT_EQ(Reason("DATE"), "Syntax error");  // function without parentheses
   EXPECT_EQ(Reason("RECNO"), "Syntax error");
 }
 
@@ -337,8 +337,7 @@ TEST_F(ExprCompileTest, TextBeyondTheScanLimitIsRefused) {
   EXPECT_EQ(Type(text + std::string(40, ' ')), 'C');  // blanks only past the limit
   const std::string longer = text + "+CITY";
   const std::string context = Failure(longer);
-  EXPECT_EQ(context, "Error in expression : Syntax error\r\n[..." + longer.substr(205, 50) +
-                         "...]\r\n [AssignExpr]");
+  EXPECT_EQ(context, "Error in expression : Syntax error\r\n[..." + longer.substr(205, 50) + "...]\r\n [AssignExpr]");
 }
 
 TEST_F(ExprCompileTest, FreeExprAndTheRegistry) {

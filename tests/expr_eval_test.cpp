@@ -6,8 +6,8 @@
 
 #include <charconv>
 #include <cstring>
-#include <random>
 #include <memory>
+#include <random>
 #include <string>
 
 #include "engine/expr/evaluate.h"
@@ -29,12 +29,24 @@ class Prog {
     e_.buffer_size = pool;
     if (pool > 0) e_.buffer = std::make_unique<char[]>(pool);
   }
-  Prog& S(const char* s) { return Item(0, 0, kTypeC, [&](CodeItem& c) { c.value.str = s; }); }
-  Prog& N(double v) { return Item(0, 0, kTypeN, [&](CodeItem& c) { c.value.num = v; }); }
-  Prog& D(double v) { return Item(0, 0, kTypeD, [&](CodeItem& c) { c.value.num = v; }); }
-  Prog& L(bool v) { return Item(0, 0, kTypeL, [&](CodeItem& c) { c.value.logical = v ? 1 : 0; }); }
-  Prog& Op(int32_t opcode, int32_t argc = 0) { return Item(opcode, argc, 0, [](CodeItem&) {}); }
-  Prog& Raw(int32_t type) { return Item(0, 0, type, [](CodeItem&) {}); }
+  Prog& S(const char* s) {
+    return Item(0, 0, kTypeC, [&](CodeItem& c) { c.value.str = s; });
+  }
+  Prog& N(double v) {
+    return Item(0, 0, kTypeN, [&](CodeItem& c) { c.value.num = v; });
+  }
+  Prog& D(double v) {
+    return Item(0, 0, kTypeD, [&](CodeItem& c) { c.value.num = v; });
+  }
+  Prog& L(bool v) {
+    return Item(0, 0, kTypeL, [&](CodeItem& c) { c.value.logical = v ? 1 : 0; });
+  }
+  Prog& Op(int32_t opcode, int32_t argc = 0) {
+    return Item(opcode, argc, 0, [](CodeItem&) {});
+  }
+  Prog& Raw(int32_t type) {
+    return Item(0, 0, type, [](CodeItem&) {});
+  }
 
   const void* Run() {
     if (e_.code.empty() || e_.code.back().opcode != op::kEnd) Op(op::kEnd);
@@ -113,9 +125,7 @@ TEST_F(EvalTest, LeftRightSubstrAndStuffClipToTheString) {
   EXPECT_EQ(Prog('C').S("abcdef").N(2).Op(tok::kRight, 2).Text(), "ef");
   EXPECT_EQ(Prog('C').S("abc").N(9).Op(tok::kRight, 2).Text(), "abc");
   EXPECT_EQ(Prog('C').S("abc").N(-1).Op(tok::kRight, 2).Text(), "");
-  auto substr = [](const char* s, double p, double n) {
-    return Prog('C').S(s).N(p).N(n).Op(tok::kSubstr, 3).Text();
-  };
+  auto substr = [](const char* s, double p, double n) { return Prog('C').S(s).N(p).N(n).Op(tok::kSubstr, 3).Text(); };
   EXPECT_EQ(substr("abcdef", 2, 3), "bcd");
   EXPECT_EQ(substr("abcdef", 5, 10), "ef");
   EXPECT_EQ(substr("abcdef", 0, 3), "abc");

@@ -61,7 +61,8 @@ class Generator {
     }
   }
   std::string NumLeaf() {
-    static const char* const kNumbers[] = {"0", "1", "2.5", "7", "255", "300", "1E300", "0.001", "123456789", "3.14159"};
+    static const char* const kNumbers[] = {"0",   "1",     "2.5",   "7",         "255",
+                                           "300", "1E300", "0.001", "123456789", "3.14159"};
     switch (Pick(6)) {
       case 0: return "AMOUNT";
       case 1: return "QTY";
@@ -70,7 +71,9 @@ class Generator {
       default: return kNumbers[Pick(10)];
     }
   }
-  std::string DateLeaf() { return Pick(2) == 0 ? "BIRTH" : "CTOD('" + std::string(Pick(2) ? "02/29/2024" : "  /  /  ") + "')"; }
+  std::string DateLeaf() {
+    return Pick(2) == 0 ? "BIRTH" : "CTOD('" + std::string(Pick(2) ? "02/29/2024" : "  /  /  ") + "')";
+  }
   std::string LogicalLeaf() {
     static const char* const kLeaves[] = {"PAID", ".T.", ".F.", "DELETED()"};
     return kLeaves[Pick(4)];
@@ -190,14 +193,15 @@ class ExprRandomTest : public test::EngineTest {
     AreaConfig().AnsiTables = true;
     AreaConfig().MultiUser = false;
     DbfFile dbf;
-    CreateDbf(dbf, Path("PEOPLE"), std::vector<FieldDef>{{"NAME", 'C', 10, 0},
-                                                         {"CITY", 'C', 8, 0},
-                                                         {"AMOUNT", 'N', 10, 2},
-                                                         {"QTY", 'N', 4, 0},
-                                                         {"BIRTH", 'D', 8, 0},
-                                                         {"PAID", 'L', 1, 0},
-                                                         {"NOTES", 'M', 10, 0},
-                                                         {"RATE", 'F', 8, 3}});
+    CreateDbf(dbf, Path("PEOPLE"),
+              std::vector<FieldDef>{{"NAME", 'C', 10, 0},
+                                    {"CITY", 'C', 8, 0},
+                                    {"AMOUNT", 'N', 10, 2},
+                                    {"QTY", 'N', 4, 0},
+                                    {"BIRTH", 'D', 8, 0},
+                                    {"PAID", 'L', 1, 0},
+                                    {"NOTES", 'M', 10, 0},
+                                    {"RATE", 'F', 8, 3}});
     USE(Path("PEOPLE"));
     ClearRecord();
     SetFieldText(1, "SMITH");

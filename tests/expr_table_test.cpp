@@ -61,13 +61,12 @@ namespace ov {
 namespace {
 
 // The table every case runs against: one record, changed per case.
-const std::vector<FieldDef> kFields{{"NAME", 'C', 10, 0},  {"CITY", 'C', 8, 0}, {"AMOUNT", 'N', 10, 2},
+const std::vector<FieldDef> kFields{{"NAME", 'C', 10, 0},  {"CITY", 'C', 8, 0},  {"AMOUNT", 'N', 10, 2},
                                     {"QTY", 'N', 4, 0},    {"BIRTH", 'D', 8, 0}, {"PAID", 'L', 1, 0},
                                     {"NOTES", 'M', 10, 0}, {"RATE", 'F', 8, 3}};
-const std::map<std::string, std::string> kDefaults{{"NAME", "SMITH"},      {"CITY", "BOSTON"},
-                                                   {"AMOUNT", "1234.50"},  {"QTY", "7"},
-                                                   {"BIRTH", "19600228"},  {"PAID", "T"},
-                                                   {"NOTES", ""},          {"RATE", "0.125"}};
+const std::map<std::string, std::string> kDefaults{{"NAME", "SMITH"}, {"CITY", "BOSTON"},    {"AMOUNT", "1234.50"},
+                                                   {"QTY", "7"},      {"BIRTH", "19600228"}, {"PAID", "T"},
+                                                   {"NOTES", ""},     {"RATE", "0.125"}};
 
 std::string Trim(const std::string& s) {
   const size_t b = s.find_first_not_of(' ');
@@ -142,13 +141,20 @@ class ExprTableTest : public test::EngineTest {
       const size_t eq = item.find('=');
       const std::string key = Trim(item.substr(0, eq));
       const std::string value = eq == std::string::npos ? "" : Unquote(Trim(item.substr(eq + 1)));
-      if (key == "@EOF") eof = true;
-      else if (key == "@DELETED") deleted = true;
-      else if (key == "@CENTURY") Engine().dates.CenturyOn = value == "ON";
-      else if (key == "@DATETYPE") SetDateType(std::stoi(value));
-      else if (key == "@MEMOWIDTH") MemoWidth() = static_cast<uint16_t>(std::stoi(value));
-      else if (key == "@TODAY") env_.SetToday(std::stoi(value.substr(0, 4)), std::stoi(value.substr(4, 2)), std::stoi(value.substr(6, 2)));
-      else values[key] = value;
+      if (key == "@EOF")
+        eof = true;
+      else if (key == "@DELETED")
+        deleted = true;
+      else if (key == "@CENTURY")
+        Engine().dates.CenturyOn = value == "ON";
+      else if (key == "@DATETYPE")
+        SetDateType(std::stoi(value));
+      else if (key == "@MEMOWIDTH")
+        MemoWidth() = static_cast<uint16_t>(std::stoi(value));
+      else if (key == "@TODAY")
+        env_.SetToday(std::stoi(value.substr(0, 4)), std::stoi(value.substr(4, 2)), std::stoi(value.substr(6, 2)));
+      else
+        values[key] = value;
     }
     SetRecord(values, deleted);
     if (eof) SKIP(1);
@@ -180,12 +186,8 @@ std::string Mismatch(const CompiledExpr& e, const void* r, const std::string& wa
   std::ostringstream got;
   switch (e.result_type) {
     case 'C':
-    case 'M':
-      got << "'" << static_cast<const char*>(r) << "'";
-      return got.str() == want ? "" : got.str();
-    case 'L':
-      got << (*static_cast<const int32_t*>(r) != 0 ? ".T." : ".F.");
-      return got.str() == want ? "" : got.str();
+    case 'M': got << "'" << static_cast<const char*>(r) << "'"; return got.str() == want ? "" : got.str();
+    case 'L': got << (*static_cast<const int32_t*>(r) != 0 ? ".T." : ".F."); return got.str() == want ? "" : got.str();
     case 'D': {
       const std::string dtos = DayNumberToRecord(*static_cast<const double*>(r));
       const std::string shown = Trim(dtos).empty() ? "blank" : dtos;
@@ -233,8 +235,10 @@ TEST_F(ExprTableTest, CasesFile) {
     Errors().DbfError = 0;
     CompiledExpr* e = AssignExpr(c.text);
     if (e == nullptr) {
-      if (c.value[0] == '!') ExpectError(c, "compile");
-      else ADD_FAILURE() << "line " << c.line << ": " << c.text << " does not compile: " << Errors().ErrorContext;
+      if (c.value[0] == '!')
+        ExpectError(c, "compile");
+      else
+        ADD_FAILURE() << "line " << c.line << ": " << c.text << " does not compile: " << Errors().ErrorContext;
     } else {
       CheckShape(c, *e);
       const void* r = Evaluate(e);

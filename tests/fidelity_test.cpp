@@ -46,13 +46,18 @@ const std::vector<std::vector<std::string>> kStored = {
     {"                  -1", "                 1.5", "   000000042", "    12345678.9 ", "  1.5     ", "n", "19000229"},
 };
 
-const char* const kMemos[] = {"soft\x8D\nreturn\r\nhard", "binary\x01\x02\xFF\xFE", "", "a\x1A" "b",
-                              "plain text", ""};
+const char* const kMemos[] = {"soft\x8D\nreturn\r\nhard",
+                              "binary\x01\x02\xFF\xFE",
+                              "",
+                              "a\x1A"
+                              "b",
+                              "plain text",
+                              ""};
 
 std::vector<FieldDef> Fields(bool memo, int title_len = kTitleLen) {
-  std::vector<FieldDef> f = {{"TITLE", 'C', title_len, 0}, {"BIG", 'N', 20, 0},  {"FINE", 'N', 20, 18},
-                             {"WIDE", 'N', 12, 0},        {"MONEY", 'N', 15, 2}, {"RATE", 'F', 10, 3},
-                             {"OK", 'L', 1, 0},           {"DAY", 'D', 8, 0}};
+  std::vector<FieldDef> f = {
+      {"TITLE", 'C', title_len, 0}, {"BIG", 'N', 20, 0},  {"FINE", 'N', 20, 18}, {"WIDE", 'N', 12, 0},
+      {"MONEY", 'N', 15, 2},        {"RATE", 'F', 10, 3}, {"OK", 'L', 1, 0},     {"DAY", 'D', 8, 0}};
   if (memo) f.push_back({"NOTES", 'M', 10, 0});
   return f;
 }

@@ -1,6 +1,7 @@
+#include "dataset/field_type.h"
+
 #include <gtest/gtest.h>
 
-#include "dataset/field_type.h"
 #include "tests/test_support.h"
 
 namespace ov {

@@ -90,10 +90,10 @@ class FormatSettingsTest : public test::EngineTest {
 };
 
 TEST_F(FormatSettingsTest, CLibraryLayoutsBecomeFormatLetters) {
-  EXPECT_EQ(FrameworkDateFormat("%m/%d/%y"), "MM/dd/yy");      // C, POSIX
-  EXPECT_EQ(FrameworkDateFormat("%m/%d/%Y"), "MM/dd/yyyy");    // en_US
-  EXPECT_EQ(FrameworkDateFormat("%d.%m.%Y"), "dd.MM.yyyy");    // de_DE
-  EXPECT_EQ(FrameworkDateFormat("%d/%m/%Y"), "dd/MM/yyyy");    // fr_FR
+  EXPECT_EQ(FrameworkDateFormat("%m/%d/%y"), "MM/dd/yy");    // C, POSIX
+  EXPECT_EQ(FrameworkDateFormat("%m/%d/%Y"), "MM/dd/yyyy");  // en_US
+  EXPECT_EQ(FrameworkDateFormat("%d.%m.%Y"), "dd.MM.yyyy");  // de_DE
+  EXPECT_EQ(FrameworkDateFormat("%d/%m/%Y"), "dd/MM/yyyy");  // fr_FR
   EXPECT_EQ(FrameworkDateFormat("%Y-%m-%d"), "yyyy-MM-dd");
   EXPECT_EQ(FrameworkDateFormat("%D"), "MM/dd/yy");
   EXPECT_EQ(FrameworkDateFormat("%F"), "yyyy-MM-dd");
@@ -168,8 +168,8 @@ TEST_F(FormatSettingsTest, ReadsDatesInTheShortFormatOrder) {
   locale_env_.SetToday(2024, 6, 1);
   FormatSettings() = TFormatSettings{"dd.MM.yyyy", '.', ','};
   EXPECT_EQ(StrToDate("31.12.1999"), Date(1999, 12, 31));
-  EXPECT_EQ(StrToDate(" 5.3 "), Date(2024, 3, 5));      // this year
-  EXPECT_EQ(StrToDate("1.1.75"), Date(1975, 1, 1));     // within 50 years
+  EXPECT_EQ(StrToDate(" 5.3 "), Date(2024, 3, 5));   // this year
+  EXPECT_EQ(StrToDate("1.1.75"), Date(1975, 1, 1));  // within 50 years
   EXPECT_EQ(StrToDate("1.1.70"), Date(2070, 1, 1));
 
   FormatSettings() = TFormatSettings{"MM/dd/yy", '/', '.'};
@@ -180,8 +180,7 @@ TEST_F(FormatSettingsTest, ReadsDatesInTheShortFormatOrder) {
 
 TEST_F(FormatSettingsTest, BadDateTextRaisesConvertError) {
   FormatSettings() = TFormatSettings{"dd.MM.yyyy", '.', ','};
-  for (const char* text : {"31.02.2020", "abc", "", "1.2.3.4", "1..2000", "12345.1.2000", "-1.1.2000",
-                           "1 2.3.2000"}) {
+  for (const char* text : {"31.02.2020", "abc", "", "1.2.3.4", "1..2000", "12345.1.2000", "-1.1.2000", "1 2.3.2000"}) {
     try {
       StrToDate(text);
       ADD_FAILURE() << "accepted " << text;

@@ -2,8 +2,8 @@
 // with memos. Every operation the child reported as committed must read
 // back exactly afterwards; the one it was in the middle of may be there or
 // not, but never half. Memos may leak blocks, never share or lose them.
-#include <gtest/gtest.h>
 #include <fcntl.h>
+#include <gtest/gtest.h>
 #include <signal.h>
 #include <sys/wait.h>
 #include <unistd.h>
@@ -92,8 +92,8 @@ class KillTest : public test::EngineTest, public ::testing::WithParamInterface<C
       for (int32_t r = 1; r <= RecCount(); ++r) versions[r] = 0;
       for (;;) {
         const bool append = rng() % 4 == 0 || versions.empty();
-        int32_t rec = append ? static_cast<int32_t>(versions.size()) + 1
-                             : static_cast<int32_t>(rng() % versions.size()) + 1;
+        int32_t rec =
+            append ? static_cast<int32_t>(versions.size()) + 1 : static_cast<int32_t>(rng() % versions.size()) + 1;
         const int v = append ? 1 : versions[rec] + 1;
         const std::string line = std::to_string(rec) + " " + std::to_string(v) + "\n";
         if (write(out, line.data(), line.size()) < 0) break;
@@ -201,8 +201,8 @@ TEST_P(KillTest, CommittedRecordsAndMemosSurviveAKill) {
       const auto it = model.committed.find(n);
       const bool in_flight = n == model.pending_rec;
       right = (it != model.committed.end() && matches(it->second)) || (in_flight && matches(model.pending_version));
-      EXPECT_TRUE(right) << "run " << run << " record " << n << ": \"" << name << "\", memo of "
-                         << memo.size() << " bytes";
+      EXPECT_TRUE(right) << "run " << run << " record " << n << ": \"" << name << "\", memo of " << memo.size()
+                         << " bytes";
     }
     CloseArea();
     const std::string findings = FindingLines(CheckTableAndMemo(Table() + ".DBF"));
@@ -222,8 +222,8 @@ TEST_P(KillTest, CommittedRecordsAndMemosSurviveAKill) {
 }
 
 INSTANTIATE_TEST_SUITE_P(Kinds, KillTest,
-                         ::testing::Values(Case{0x83, true}, Case{0x8B, true}, Case{0xF5, true},
-                                           Case{0x83, false}, Case{0x8B, false}, Case{0xF5, false}),
+                         ::testing::Values(Case{0x83, true}, Case{0x8B, true}, Case{0xF5, true}, Case{0x83, false},
+                                           Case{0x8B, false}, Case{0xF5, false}),
                          [](const auto& info) {
                            return "v" + std::to_string(info.param.version) +
                                   (info.param.shared ? "Shared" : "Exclusive");

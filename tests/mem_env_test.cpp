@@ -130,9 +130,13 @@ TEST_P(EnvContractTest, ByteRangeLocksBetweenHandles) {
     uint64_t b_offset, b_len;
     uint16_t want;
   } const cases[] = {
-      {kRw, kRw, 15, 10, 33},     {kRw, kRw, 20, 10, 0},      {kRw, kRw, 0, 10, 0},
-      {kRead | kDenyNone, kRead | kDenyNone, 19, 1, 33},      {kRead | kDenyNone, kRw, 10, 1, 33},
-      {kRw, kRead | kDenyNone, 12, 2, 33},                    {kRw, kRw, 0, 11, 33},
+      {kRw, kRw, 15, 10, 33},
+      {kRw, kRw, 20, 10, 0},
+      {kRw, kRw, 0, 10, 0},
+      {kRead | kDenyNone, kRead | kDenyNone, 19, 1, 33},
+      {kRead | kDenyNone, kRw, 10, 1, 33},
+      {kRw, kRead | kDenyNone, 12, 2, 33},
+      {kRw, kRw, 0, 11, 33},
   };
   for (const Case& c : cases) {
     auto a = Open("f", c.a_mode);
@@ -175,7 +179,8 @@ TEST_P(EnvContractTest, NamesAndClosedHandles) {
   EXPECT_EQ(held->Truncate(0), 31);
   ASSERT_EQ(held->Close(), 0);
   uint64_t size = 0;
-  for (uint16_t code : {held->Close(), held->ReadAt(0, buf, 1, got), held->Size(size), held->Lock(0, 1), held->Sync()}) {
+  for (uint16_t code :
+       {held->Close(), held->ReadAt(0, buf, 1, got), held->Size(size), held->Lock(0, 1), held->Sync()}) {
     EXPECT_EQ(code, 6);
   }
   EXPECT_EQ(Open("a", kWrite | kDenyAll)->ReadAt(0, buf, 1, got), 6);
@@ -201,7 +206,8 @@ TEST(MemEnvTest, PermissionsCapacityAndLifetime) {
     EXPECT_EQ(env.CopyFile("/m/ro", "/m/copy"), 5);
     EXPECT_EQ(env.Open("/m/./sub/../ro", kRead | kDenyNone, Disposition::kOpenExisting, f), 0);
     for (const char* alias : {"/m//ro", "/../m/x/../ro", "//m/./ro"}) EXPECT_TRUE(env.Exists(alias)) << alias;
-    for (const char* other : {"/m/.ro", "/m/..ro", "/m/ro.", "/m/r", "/m/ro/x"}) EXPECT_FALSE(env.Exists(other)) << other;
+    for (const char* other : {"/m/.ro", "/m/..ro", "/m/ro.", "/m/r", "/m/ro/x"})
+      EXPECT_FALSE(env.Exists(other)) << other;
 
     ASSERT_EQ(env.Open("/m/big", kRw, Disposition::kCreateNew, f), 0);
     const std::string block(99, 'b');

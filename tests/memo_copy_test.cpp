@@ -50,9 +50,7 @@ class MemoCopyTest : public test::EngineTest {
     USE(Path(name));
     return *CurrentArea();
   }
-  int32_t Write(WorkArea& a, const std::string& text, int32_t old = 0) {
-    return Areas().memo.write_text(a, text, old);
-  }
+  int32_t Write(WorkArea& a, const std::string& text, int32_t old = 0) { return Areas().memo.write_text(a, text, old); }
   // A memo with a block header, as earlier writes put into dBASE III files.
   int32_t WriteHeadered(WorkArea& a, const std::string& text) {
     MemoState& s = *MemoStateOf(a);
@@ -326,7 +324,10 @@ TEST_F(MemoCopyTest, PackTurnsHeaderedDbase3MemosIntoRawText) {
 // Raw text would end at the first 0x1A or zero byte: such memos keep
 // their header through copies and packs, and nothing is cut off.
 TEST_F(MemoCopyTest, Dbase3MemosHolding1AOr00StayWholeThroughCopyAndPack) {
-  const std::string texts[] = {std::string("a\x1A" "b", 3), std::string("c\0d", 3)};
+  const std::string texts[] = {std::string("a\x1A"
+                                           "b",
+                                           3),
+                               std::string("c\0d", 3)};
   WorkArea& from = Table(1, 0x83, "S");
   WorkArea& same = Table(3, 0x83, "E");
   WorkArea& to = Table(2, 0x83, "D");

@@ -22,8 +22,14 @@ std::vector<std::string> PeerTexts(uint8_t version) {
   std::string lines;
   for (int i = 0; lines.size() < 2500; ++i) lines += "line " + std::to_string(i) + " of the memo\r\n";
   lines.resize(2500);
-  std::vector<std::string> texts{"y", "ten chars!", std::string(511, 'a'), std::string(512, 'b'),
-          std::string(513, 'c'), lines, "first\r\nsecond\r\n", "x"};
+  std::vector<std::string> texts{"y",
+                                 "ten chars!",
+                                 std::string(511, 'a'),
+                                 std::string(512, 'b'),
+                                 std::string(513, 'c'),
+                                 lines,
+                                 "first\r\nsecond\r\n",
+                                 "x"};
   if (version == 0x8B) texts.insert(texts.begin(), std::string());
   return texts;
 }
@@ -122,12 +128,9 @@ TEST_P(MemoPeersTest, CopiedAndPackedMemosReadEverywhere) {
 }
 
 INSTANTIATE_TEST_SUITE_P(Kinds, MemoPeersTest,
-                         ::testing::Values(PeerCase{0x83, true, "Dbase3AddMemo"},
-                                           PeerCase{0x83, false, "Dbase3Hook"},
-                                           PeerCase{0x8B, false, "Dbase4Hook"},
-                                           PeerCase{0x8B, true, "Dbase4AddMemo"},
-                                           PeerCase{0xF5, false, "FoxProHook"},
-                                           PeerCase{0xF5, true, "FoxProAddMemo"}),
+                         ::testing::Values(PeerCase{0x83, true, "Dbase3AddMemo"}, PeerCase{0x83, false, "Dbase3Hook"},
+                                           PeerCase{0x8B, false, "Dbase4Hook"}, PeerCase{0x8B, true, "Dbase4AddMemo"},
+                                           PeerCase{0xF5, false, "FoxProHook"}, PeerCase{0xF5, true, "FoxProAddMemo"}),
                          [](const auto& info) { return std::string(info.param.name); });
 
 }  // namespace

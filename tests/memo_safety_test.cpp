@@ -74,12 +74,15 @@ class MemoSafetyTest : public test::EngineTest, public ::testing::WithParamInter
 TEST_P(MemoSafetyTest, AWriteFailingAnywhereLeavesCommittedMemosIntact) {
   struct Op {
     const char* name;
-    int32_t rec;     // 0: append a record
-    size_t length;   // of the new memo
-    bool close;      // then close the table, still failing
+    int32_t rec;    // 0: append a record
+    size_t length;  // of the new memo
+    bool close;     // then close the table, still failing
   };
-  const Op ops[] = {{"grow", 2, 2000, false}, {"shrink", 3, 40, false}, {"same size", 1, 290, false},
-                    {"append", 0, 700, false}, {"close", 2, 100, true}};
+  const Op ops[] = {{"grow", 2, 2000, false},
+                    {"shrink", 3, 40, false},
+                    {"same size", 1, 290, false},
+                    {"append", 0, 700, false},
+                    {"close", 2, 100, true}};
   for (const Op& op : ops) {
     for (int n = 1;; ++n) {
       Create();

@@ -6,10 +6,10 @@
 
 #include <chrono>
 #include <cstdio>
-#include <fstream>
-#include <random>
 #include <cstdlib>
+#include <fstream>
 #include <map>
+#include <random>
 #include <string>
 #include <vector>
 

@@ -72,9 +72,7 @@ class MemoTest : public test::EngineTest {
     USE(Path(name));
     return *CurrentArea();
   }
-  int32_t Write(const std::string& text, int32_t old = 0) {
-    return Areas().memo.write_text(*CurrentArea(), text, old);
-  }
+  int32_t Write(const std::string& text, int32_t old = 0) { return Areas().memo.write_text(*CurrentArea(), text, old); }
   std::string Read(int32_t block) { return Areas().memo.read_text(*CurrentArea(), block); }
   std::vector<uint8_t> Memo(const std::string& name = "T.DBT") { return test::ReadAll(Path(name)); }
   // Appends a record with `text` as its memo, packs, reads it back, closes.
@@ -101,7 +99,10 @@ TEST_F(MemoTest, Dbase3MemosAreRawUnderPositiveNumbersUnlessTheyHold1AOr00) {
   EXPECT_EQ(std::string(m.begin() + 512, m.end()), "hello\x1A\x1A");
   EXPECT_EQ(Le32(m, 0), 2u);  // next free block: the end, rounded up
   EXPECT_EQ(Read(block), "hello");
-  for (const std::string& binary : {std::string("a\x1A" "b", 3), std::string("a\0b", 3)}) {
+  for (const std::string& binary : {std::string("a\x1A"
+                                                "b",
+                                                3),
+                                    std::string("a\0b", 3)}) {
     const int32_t headered = Write(binary);
     ASSERT_LT(headered, 0);
     m = Memo();
@@ -211,10 +212,10 @@ TEST_F(MemoTest, BlockSizesAreRefusedAtCreationExactlyWhenTheyCannotOpen) {
     uint16_t size;
     uint16_t stored;  // 0: refused
   };
-  const Case cases[] = {{0x8B, 1, 0},     {0x8B, 8, 0},     {0x8B, 32, 0},   {0x8B, 33, 0},   {0x8B, 39, 0},
-                        {0x8B, 40, 40},   {0x8B, 64, 64},   {0x8B, 0, 512},  {0x8C, 32, 0},   {0x8C, 1024, 1024},
-                        {0xF5, 1, 0},     {0xF5, 7, 0},     {0xF5, 8, 8},    {0xF5, 33, 33},  {0xF5, 0, 64},
-                        {0x83, 1, 512}};
+  const Case cases[] = {{0x8B, 1, 0},  {0x8B, 8, 0},       {0x8B, 32, 0},  {0x8B, 33, 0},
+                        {0x8B, 39, 0}, {0x8B, 40, 40},     {0x8B, 64, 64}, {0x8B, 0, 512},
+                        {0x8C, 32, 0}, {0x8C, 1024, 1024}, {0xF5, 1, 0},   {0xF5, 7, 0},
+                        {0xF5, 8, 8},  {0xF5, 33, 33},     {0xF5, 0, 64},  {0x83, 1, 512}};
   QuietErrors quiet;
   int n = 0;
   for (const Case& c : cases) {
@@ -291,8 +292,7 @@ TEST_F(MemoTest, RewritesGoToFreeBlocksAndReleasedRunsMerge) {
   EXPECT_EQ(Write(std::string(2400, 'c')), 1);  // the merged run, reused
   EXPECT_EQ(Read(two), "two");
   EXPECT_EQ(Read(shorter), "short");
-  EXPECT_EQ(FindingLines(CheckMemoFile(*MemoStateOf(*CurrentArea())->file, MemoKind::kDbase4, {1, two, shorter})),
-            "");
+  EXPECT_EQ(FindingLines(CheckMemoFile(*MemoStateOf(*CurrentArea())->file, MemoKind::kDbase4, {1, two, shorter})), "");
 }
 
 TEST_F(MemoTest, RefusedLockWaitsOnTheClockThenReportsAndLeavesRecordAlone) {
@@ -449,8 +449,7 @@ TEST_P(MemoFixtureTest, EveryMemoReadsAsTheOtherReadersAgree) {
 }
 
 INSTANTIATE_TEST_SUITE_P(Writers, MemoFixtureTest,
-                         ::testing::Values(FixtureCase{"db3_memo_pydbf", "dbt"},
-                                           FixtureCase{"db4_memo_xbase", "dbt"},
+                         ::testing::Values(FixtureCase{"db3_memo_pydbf", "dbt"}, FixtureCase{"db4_memo_xbase", "dbt"},
                                            FixtureCase{"fox_fpt_xbase", "fpt"}),
                          [](const auto& info) { return std::string(info.param.table); });
 

@@ -58,9 +58,14 @@ TEST_F(MemoTextTest, AddMemoWritesDbase3TextAsOtherProgramsDo) {
   EXPECT_EQ(std::string(m.begin() + 512, m.end()), "plain text\x1A\x1A");
   EXPECT_EQ(Read(block), "plain text");
   // A text the raw form cannot hold keeps the headered form.
-  const int32_t binary = AddMemo(std::string("a\x1A" "b", 3));
+  const int32_t binary =
+      AddMemo(std::string("a\x1A"
+                          "b",
+                          3));
   EXPECT_EQ(binary, -2);
-  EXPECT_EQ(Read(binary), std::string("a\x1A" "b", 3));
+  EXPECT_EQ(Read(binary), std::string("a\x1A"
+                                      "b",
+                                      3));
   EXPECT_EQ(AddMemo(""), 0);
 }
 
@@ -99,8 +104,14 @@ TEST_F(MemoTextTest, ReaderYieldsEachLineWithItsEnd) {
   const std::string text = "one\r\ntwo\x8D\nthree\r\n\r\n" + long_line + "\r\nlast";
   int32_t ref = AddMemo(text);
   const std::vector<std::string> lines = Lines(ref);
-  const std::vector<std::string> want{"one\r\n", "two\x8D\n", "three\r\n", "\r\n", std::string(254, 'L'),
-                                      std::string(254, 'L'), std::string(92, 'L') + "\r\n", "last"};
+  const std::vector<std::string> want{"one\r\n",
+                                      "two\x8D\n",
+                                      "three\r\n",
+                                      "\r\n",
+                                      std::string(254, 'L'),
+                                      std::string(254, 'L'),
+                                      std::string(92, 'L') + "\r\n",
+                                      "last"};
   EXPECT_EQ(lines, want);
   std::string joined;
   for (const std::string& l : lines) joined += l;
@@ -109,8 +120,12 @@ TEST_F(MemoTextTest, ReaderYieldsEachLineWithItsEnd) {
 
 TEST_F(MemoTextTest, LoneReturnsAreHardAndA8DWithoutLineFeedIsALetter) {
   Table(0x8B);
-  int32_t ref = AddMemo("a\rb\nc\x8D" "d");
-  EXPECT_EQ(Lines(ref), (std::vector<std::string>{"a\r\n", "b\r\n", "c\x8D" "d"}));
+  int32_t ref = AddMemo(
+      "a\rb\nc\x8D"
+      "d");
+  EXPECT_EQ(Lines(ref), (std::vector<std::string>{"a\r\n", "b\r\n",
+                                                  "c\x8D"
+                                                  "d"}));
   int32_t none = 0;
   EXPECT_TRUE(Lines(none).empty());
 }
@@ -231,7 +246,9 @@ TEST_F(MemoTextTest, OemTablesConvertLinesBothWaysAndKeepSoftReturns) {
   AreaConfig().AnsiTables = false;
   Table(0x8B);
   int32_t ref = 0;
-  const std::vector<std::string> lines{"caf\xE9\x8D\n", "next\r\n", "\xEC" "nd"};
+  const std::vector<std::string> lines{"caf\xE9\x8D\n", "next\r\n",
+                                       "\xEC"
+                                       "nd"};
   ASSERT_TRUE(WriteMemo(ref, lines));
   const std::vector<uint8_t> m = test::ReadAll(Path("T.DBT"));
   const size_t at = static_cast<size_t>(ref) * 512 + 8;

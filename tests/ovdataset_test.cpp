@@ -21,7 +21,6 @@ namespace {
 // The protected operations, opened up for the tests.
 class Probe : public TOvDbf {
  public:
-  using TOvDbf::TOvDbf;
   using TOvDataSet::AtBeginning;
   using TOvDataSet::AtEnd;
   using TOvDataSet::InternalInitFieldDefs;
@@ -33,6 +32,7 @@ class Probe : public TOvDbf {
   using TOvDataSet::s_IsEmptyDbf;
   using TOvDataSet::SafeGo;
   using TOvDataSet::SetDesignTime;
+  using TOvDbf::TOvDbf;
 };
 
 struct Movie {

@@ -3,8 +3,6 @@
 // both directions, edits, deletions hidden and shown, reopening and
 // searching; then two components sharing the table while a record lock is
 // held elsewhere, and the structure listing under both date formats.
-#include "dataset/uovfds.h"
-
 #include <cstdio>
 #include <memory>
 #include <string>
@@ -12,6 +10,7 @@
 
 #include "dataset/format_settings.h"
 #include "dataset/ucommon.h"
+#include "dataset/uovfds.h"
 #include "dataset/warnings.h"
 #include "engine/dbf/dbf4.h"
 #include "engine/memo/memo_area.h"
@@ -20,9 +19,8 @@
 namespace ov {
 namespace {
 
-const TStrings kMovieFields = {"title, C, 20, 0",    "year, N, 4, 0",     "color, L, 1, 0",
-                               "runtime, N, 3, 0",   "stars, C, 50, 0",   "director, C, 20, 0",
-                               "plot, M, 10, 0",     "premiere, D, 10, 0"};
+const TStrings kMovieFields = {"title, C, 20, 0", "year, N, 4, 0",      "color, L, 1, 0", "runtime, N, 3, 0",
+                               "stars, C, 50, 0", "director, C, 20, 0", "plot, M, 10, 0", "premiere, D, 10, 0"};
 constexpr int kMovies = 1000;
 
 struct Movie {
@@ -56,8 +54,8 @@ std::string PlotText(int k, int lines) {
   std::string text;
   for (int i = 0; i < lines; ++i) {
     if (i > 0) text += "\r\n";
-    text += Numbered("Line %d of the plot: a caf\xE9 scene, a ch\xE2teau, a long walk", i) +
-            Numbered(" (movie %d).", k);
+    text +=
+        Numbered("Line %d of the plot: a caf\xE9 scene, a ch\xE2teau, a long walk", i) + Numbered(" (movie %d).", k);
   }
   return text;
 }
@@ -80,9 +78,8 @@ Movie MakeMovie(int k) {
 std::string DateText(TDateTime dt) { return dt == 0 ? "" : DateToStr(dt); }
 
 std::string Describe(const Movie& m) {
-  return m.title + "|" + std::to_string(m.year) + "|" + (m.color ? "True" : "False") + "|" +
-         std::to_string(m.runtime) + "|" + m.stars + "|" + m.director + "|" + m.plot + "|" +
-         DateText(m.premiere);
+  return m.title + "|" + std::to_string(m.year) + "|" + (m.color ? "True" : "False") + "|" + std::to_string(m.runtime) +
+         "|" + m.stars + "|" + m.director + "|" + m.plot + "|" + DateText(m.premiere);
 }
 
 // The current record as the component presents it, in text form.

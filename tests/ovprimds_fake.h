@@ -38,9 +38,9 @@ class FakeTable : public TOvPrimDataset {
   std::vector<std::string> log_;
   uint16_t open_status_ = 0;
   uint16_t close_status_ = 0;
-  uint16_t post_status_ = 0;     // answered by OviPostRecord when set
-  uint16_t next_status_ = 0;     // answered by OviGetNextRecord when set
-  int post_failures_ = 0;        // OviPostRecord fails this many times first
+  uint16_t post_status_ = 0;  // answered by OviPostRecord when set
+  uint16_t next_status_ = 0;  // answered by OviGetNextRecord when set
+  int post_failures_ = 0;     // OviPostRecord fails this many times first
   bool with_memo_ = true;
 
   // Exposed for the tests.
@@ -200,8 +200,8 @@ class FakeTable : public TOvPrimDataset {
     OviSetToEnd();
     return 0;
   }
-  bool OviLocateRecord(const std::string& key_fields, const std::vector<TVarValue>& key_values,
-                       TLocateOptions options, bool synchronise) override {
+  bool OviLocateRecord(const std::string& key_fields, const std::vector<TVarValue>& key_values, TLocateOptions options,
+                       bool synchronise) override {
     Log(std::string("Locate ") + (synchronise ? "sync" : "nosync"));
     const std::vector<std::string> names = SplitFieldNames(key_fields);
     for (size_t i = 0; i < rows_.size(); ++i) {

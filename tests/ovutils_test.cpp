@@ -1,5 +1,6 @@
-#include <gtest/gtest.h>
+#include "engine/support/ovutils.h"
 
+#include <gtest/gtest.h>
 #include <sys/stat.h>
 
 #include <cmath>
@@ -10,7 +11,6 @@
 
 #include "engine/support/engine_state.h"
 #include "engine/support/ovcommon.h"
-#include "engine/support/ovutils.h"
 #include "engine/support/real48.h"
 #include "tests/test_support.h"
 
@@ -32,7 +32,10 @@ class UtilsTest : public test::EngineTest {
 // ---------------------------------------------------------------- strings
 
 TEST_F(UtilsTest, CaseRoutinesUseTheAnsiTables) {
-  EXPECT_EQ(UpperText("stra\xDF" "e \xE9t\xE9 \xFF"), "STRA\xDF" "E \xC9T\xC9 \x9F");
+  EXPECT_EQ(UpperText("stra\xDF"
+                      "e \xE9t\xE9 \xFF"),
+            "STRA\xDF"
+            "E \xC9T\xC9 \x9F");
   EXPECT_EQ(UpperChar('\x9A'), '\x8A');
   EXPECT_EQ(LowerChar('\xDC'), '\xFC');
   EXPECT_EQ(LowerChar('1'), '1');
@@ -194,14 +197,11 @@ TEST(Real48Test, HandComputedEncodings) {
   // 0.1 = 1.6 * 2^-4: exponent 125 = 0x7D; 0.6 * 2^39 is binary 1001 repeated,
   // rounded up in the 39th bit: 0x4C_CCCCCCCD.
   const Real48Case cases[] = {
-      {0.0, {0x00, 0x00, 0x00, 0x00, 0x00, 0x00}},
-      {1.0, {0x81, 0x00, 0x00, 0x00, 0x00, 0x00}},
-      {-1.0, {0x81, 0x00, 0x00, 0x00, 0x00, 0x80}},
-      {0.5, {0x80, 0x00, 0x00, 0x00, 0x00, 0x00}},
+      {0.0, {0x00, 0x00, 0x00, 0x00, 0x00, 0x00}},  {1.0, {0x81, 0x00, 0x00, 0x00, 0x00, 0x00}},
+      {-1.0, {0x81, 0x00, 0x00, 0x00, 0x00, 0x80}}, {0.5, {0x80, 0x00, 0x00, 0x00, 0x00, 0x00}},
       {-3.0, {0x82, 0x00, 0x00, 0x00, 0x00, 0xC0}},  // 1.5 * 2^1
       {10.0, {0x84, 0x00, 0x00, 0x00, 0x00, 0x20}},  // 1.25 * 2^3
-      {0.1, {0x7D, 0xCD, 0xCC, 0xCC, 0xCC, 0x4C}},
-      {-0.1, {0x7D, 0xCD, 0xCC, 0xCC, 0xCC, 0xCC}},
+      {0.1, {0x7D, 0xCD, 0xCC, 0xCC, 0xCC, 0x4C}},  {-0.1, {0x7D, 0xCD, 0xCC, 0xCC, 0xCC, 0xCC}},
   };
   for (const Real48Case& c : cases) {
     uint8_t out[6];

@@ -395,9 +395,7 @@ TEST_F(DataSetTest, CalculatedFieldsFollowTheRecordAndItsEdits) {
   TField* twice = ds.AddField(std::make_unique<TIntegerField>());
   twice->SetFieldName("TWICE");
   twice->SetFieldKind(TFieldKind::fkCalculated);
-  ds.OnCalcFields = [](TDataSet& d) {
-    d.FieldByName("TWICE")->SetAsInteger(d.FieldByName("QTY")->AsInteger() * 2);
-  };
+  ds.OnCalcFields = [](TDataSet& d) { d.FieldByName("TWICE")->SetAsInteger(d.FieldByName("QTY")->AsInteger() * 2); };
   ds.Open();
   EXPECT_EQ(twice->AsInteger(), 20);
   ds.Next();

@@ -1,7 +1,5 @@
 #include "tests/test_support.h"
 
-#include "engine/engine.h"
-
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -10,6 +8,8 @@
 #include <filesystem>
 #include <fstream>
 #include <iterator>
+
+#include "engine/engine.h"
 
 namespace ov::test {
 

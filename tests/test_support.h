@@ -23,7 +23,10 @@ class FaultEnv : public EnvWrapper {
   FaultEnv() : EnvWrapper(DefaultEnv()) {}
 
   // Clock: a fixed local date, so header dates are checkable to the byte.
-  void SetToday(int y, int m, int d) { today_ = LocalDate{y, m, d, 0}; fixed_today_ = true; }
+  void SetToday(int y, int m, int d) {
+    today_ = LocalDate{y, m, d, 0};
+    fixed_today_ = true;
+  }
   // The n-th write from now (1-based) writes half its bytes and fails 101.
   void FailWriteAfter(int n) { writes_until_fail_ = n; }
   // Reads return at most half of what was asked, from the n-th read on.
@@ -49,7 +52,10 @@ class FaultEnv : public EnvWrapper {
   LocalDate Today() override;
   uint64_t TickCountMs() override { return fake_clock_ ? clock_ms_ : target()->TickCountMs(); }
   void SleepMs(uint32_t ms) override {
-    if (fake_clock_) clock_ms_ += ms; else target()->SleepMs(ms);
+    if (fake_clock_)
+      clock_ms_ += ms;
+    else
+      target()->SleepMs(ms);
   }
 
  private:
@@ -75,7 +81,8 @@ class EngineTest : public ::testing::Test {
 // The child leaves with _exit, so no test teardown runs twice.
 class ChildHolder {
  public:
-  explicit ChildHolder(std::function<bool()> hold, std::function<int()> release = [] { return 0; });
+  explicit ChildHolder(
+      std::function<bool()> hold, std::function<int()> release = [] { return 0; });
   ~ChildHolder() { Release(); }
   ChildHolder(const ChildHolder&) = delete;
   ChildHolder& operator=(const ChildHolder&) = delete;

@@ -55,10 +55,9 @@ TEST_F(DatesTest, LocaleMapsToDateTypeAndNumberCharacters) {
     char decimal, thousands;
   };
   const Case cases[] = {
-      {"de_DE.UTF-8", 5, ',', '.'}, {"en_US.UTF-8", 0, '.', ','}, {"en_GB.UTF-8", 2, '.', ','},
-      {"en", 2, '.', ','},          {"es_ES", 6, ',', '.'},       {"fr_CA.UTF-8", 7, '.', ','},
-      {"fr_FR@euro", 4, ',', '.'},  {"it_IT", 3, ',', '.'},       {"ru_RU.KOI8-R", 8, '.', ' '},
-      {"ja_JP.UTF-8", 0, '.', ','}, {"C", 0, '.', ','},           {"", 0, '.', ','},
+      {"de_DE.UTF-8", 5, ',', '.'},  {"en_US.UTF-8", 0, '.', ','}, {"en_GB.UTF-8", 2, '.', ','}, {"en", 2, '.', ','},
+      {"es_ES", 6, ',', '.'},        {"fr_CA.UTF-8", 7, '.', ','}, {"fr_FR@euro", 4, ',', '.'},  {"it_IT", 3, ',', '.'},
+      {"ru_RU.KOI8-R", 8, '.', ' '}, {"ja_JP.UTF-8", 0, '.', ','}, {"C", 0, '.', ','},           {"", 0, '.', ','},
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.value);
@@ -170,32 +169,19 @@ struct ValidCase {
 
 TEST_F(DatesTest, ValidDateChecksAndNormalises) {
   const ValidCase cases[] = {
-      {0, false, "2/3/98", true, "02/03/98"},
-      {0, true, "2/3/98", true, "02/03/1998"},
-      {0, false, "2/3/1998", true, "02/03/98"},
-      {2, false, "31.12.1999", true, "31/12/99"},
-      {2, true, "31.12.99", true, "31/12/1999"},
-      {1, false, "99-12-31", true, "99.12.31"},
-      {3, true, "1.2.2003", true, "01-02-2003"},
-      {0, true, "02/29/1900", false, "02/29/1900"},
-      {0, true, "02/29/2000", true, "02/29/2000"},
-      {0, false, "02/29/00", true, "02/29/00"},
-      {0, false, "02/29/01", false, "02/29/01"},
-      {0, false, "04/31/99", false, "04/31/99"},
-      {0, false, "02/30/00", false, "02/30/00"},
-      {0, false, "13/01/99", false, "13/01/99"},
-      {0, false, "00/10/99", false, "00/10/99"},
-      {0, false, "12/00/99", false, "12/00/99"},
-      {0, false, "1a/01/99", false, "1a/01/99"},
-      {0, false, "12/1/-5", false, "12/1/-5"},
-      {0, false, "1/2/3/4", false, "1/2/3/4"},
-      {0, false, "19990101", false, "19990101"},
-      {0, false, "123/1/99", false, "123/1/99"},
-      {0, true, "01/01/0000", false, "01/01/0000"},
-      {0, false, "        ", true, "  /  /  "},
-      {0, true, "", true, "  /  /    "},
-      {4, false, "  .  .  ", true, "  .  .  "},
-      {1, true, "  /  /  ", true, "    .  .  "},
+      {0, false, "2/3/98", true, "02/03/98"},       {0, true, "2/3/98", true, "02/03/1998"},
+      {0, false, "2/3/1998", true, "02/03/98"},     {2, false, "31.12.1999", true, "31/12/99"},
+      {2, true, "31.12.99", true, "31/12/1999"},    {1, false, "99-12-31", true, "99.12.31"},
+      {3, true, "1.2.2003", true, "01-02-2003"},    {0, true, "02/29/1900", false, "02/29/1900"},
+      {0, true, "02/29/2000", true, "02/29/2000"},  {0, false, "02/29/00", true, "02/29/00"},
+      {0, false, "02/29/01", false, "02/29/01"},    {0, false, "04/31/99", false, "04/31/99"},
+      {0, false, "02/30/00", false, "02/30/00"},    {0, false, "13/01/99", false, "13/01/99"},
+      {0, false, "00/10/99", false, "00/10/99"},    {0, false, "12/00/99", false, "12/00/99"},
+      {0, false, "1a/01/99", false, "1a/01/99"},    {0, false, "12/1/-5", false, "12/1/-5"},
+      {0, false, "1/2/3/4", false, "1/2/3/4"},      {0, false, "19990101", false, "19990101"},
+      {0, false, "123/1/99", false, "123/1/99"},    {0, true, "01/01/0000", false, "01/01/0000"},
+      {0, false, "        ", true, "  /  /  "},     {0, true, "", true, "  /  /    "},
+      {4, false, "  .  .  ", true, "  .  .  "},     {1, true, "  /  /  ", true, "    .  .  "},
       {5, false, " 24.12.2024 ", true, "24.12.24"},
   };
   for (const ValidCase& c : cases) {
@@ -264,8 +250,7 @@ TEST_F(DatesTest, DayNumbersRoundTripOverWholeRange) {
     int packed = 0;
     for (char c : record) packed = packed * 10 + (c - '0');
     // One comparison per day keeps the three-million-day loop fast.
-    if (YmdToDayNumber(year, month, day) != static_cast<double>(n) ||
-        packed != year * 10000 + month * 100 + day) {
+    if (YmdToDayNumber(year, month, day) != static_cast<double>(n) || packed != year * 10000 + month * 100 + day) {
       FAIL() << "day " << n << ": " << year << "-" << month << "-" << day << " vs " << record;
     }
     // Step the calendar by hand, independently of the code under test.
@@ -313,9 +298,9 @@ TEST_F(DatesTest, DayOfWeekMatchesDayNumbers) {
 }
 
 TEST_F(DatesTest, DayNamesCarryTheirPadding) {
-  const char* const saturday[9] = {"Saturday ",  "Saturday ", "Saturday ", "Sabato   ",
-                                   "Samedi  ",   "Samstag   ", "Sabado   ", "Samedi  ",
-                                   "\x91\xE3\xA1\xA1\xAE\xE2\xA0    "};
+  const char* const saturday[9] = {"Saturday ", "Saturday ", "Saturday ",
+                                   "Sabato   ", "Samedi  ",  "Samstag   ",
+                                   "Sabado   ", "Samedi  ",  "\x91\xE3\xA1\xA1\xAE\xE2\xA0    "};
   for (int t = 0; t <= 8; ++t) {
     Use(t, true);
     EXPECT_EQ(DayName(DayNumberToDate(2451545)), saturday[t]) << t;
@@ -335,7 +320,9 @@ TEST_F(DatesTest, MonthNamesUseOemBytes) {
   Use(4, false);
   EXPECT_EQ(MonthName("01.02.00"), "F\x82vrier  ");
   EXPECT_EQ(MonthName("01.08.00"), "Ao\x96t     ");
-  EXPECT_EQ(MonthName("01.12.00"), "D\x82" "cembre ");
+  EXPECT_EQ(MonthName("01.12.00"),
+            "D\x82"
+            "cembre ");
   Use(5, false);
   EXPECT_EQ(MonthName("01.03.00"), "M\x84rz     ");
   Use(6, false);

@@ -18,9 +18,8 @@
 namespace ov {
 namespace {
 
-const TStrings kMovieFields = {"title, C, 20, 0",    "year, N, 4, 0",     "color, L, 1, 0",
-                               "runtime, N, 3, 0",   "stars, C, 50, 0",   "director, C, 20, 0",
-                               "plot, M, 10, 0",     "premiere, D, 10, 0"};
+const TStrings kMovieFields = {"title, C, 20, 0", "year, N, 4, 0",      "color, L, 1, 0", "runtime, N, 3, 0",
+                               "stars, C, 50, 0", "director, C, 20, 0", "plot, M, 10, 0", "premiere, D, 10, 0"};
 
 class UcommonTest : public test::EngineTest {
  protected:
@@ -239,9 +238,8 @@ TEST_F(UcommonTest, SlotLayoutOfTheDemoTable) {
   auto props = TDbfFieldProps::FromCurrentArea(true);
   FieldDataLayout layout = LayOutFieldData(*props);
   const uint16_t sizes[] = {21, 4, 2, 4, 51, 21, 4, 8};
-  const TFieldType kinds[] = {TFieldType::ftString, TFieldType::ftInteger, TFieldType::ftBoolean,
-                              TFieldType::ftInteger, TFieldType::ftString, TFieldType::ftString,
-                              TFieldType::ftMemo, TFieldType::ftDate};
+  const TFieldType kinds[] = {TFieldType::ftString, TFieldType::ftInteger, TFieldType::ftBoolean, TFieldType::ftInteger,
+                              TFieldType::ftString, TFieldType::ftString,  TFieldType::ftMemo,    TFieldType::ftDate};
   uint16_t offset = 1;
   for (int n = 1; n <= 8; ++n) {
     EXPECT_EQ(layout.Slot(n)->offset, offset);
@@ -264,8 +262,7 @@ class FieldDataTest : public UcommonTest {
  protected:
   void SetUp() override {
     UcommonTest::SetUp();
-    OpenTable({"name, C, 10, 0", "price, N, 8, 2", "qty, N, 5, 0", "ok, L, 1, 0", "notes, M, 10, 0",
-               "day, D, 8, 0"});
+    OpenTable({"name, C, 10, 0", "price, N, 8, 2", "qty, N, 5, 0", "ok, L, 1, 0", "notes, M, 10, 0", "day, D, 8, 0"});
     props_ = TDbfFieldProps::FromCurrentArea(true);
     layout_ = LayOutFieldData(*props_);
     buffer_.assign(layout_.record_size, 0);
@@ -418,9 +415,8 @@ TEST_F(UcommonTest, LocaleSetupFollowsTheFrameworkFormat) {
     bool century;
   };
   const Case cases[] = {
-      {{"MM/dd/yy", '/', '.'}, 0, false},     {{"MM/dd/yyyy", '/', '.'}, 0, true},
-      {{"dd.MM.yyyy", '.', ','}, 5, true},    {{"dd/MM/yyyy", '/', ','}, 2, true},
-      {{"dd-MM-yy", '-', '.'}, 3, false},     {{"yyyy-MM-dd", '-', '.'}, 1, true},
+      {{"MM/dd/yy", '/', '.'}, 0, false},  {{"MM/dd/yyyy", '/', '.'}, 0, true}, {{"dd.MM.yyyy", '.', ','}, 5, true},
+      {{"dd/MM/yyyy", '/', ','}, 2, true}, {{"dd-MM-yy", '-', '.'}, 3, false},  {{"yyyy-MM-dd", '-', '.'}, 1, true},
       {{"d.M.YYYY", '.', '.'}, 5, true},
   };
   for (const Case& c : cases) {
@@ -485,11 +481,11 @@ TEST_F(UcommonTest, TypedDateTextKeepsItsCentury) {
     int y, m, d;
   };
   const Case cases[] = {
-      {{"MM/dd/yy", '/', '.'}, "01/02/1850", 1850, 1, 2},   {{"MM/dd/yy", '/', '.'}, "01/01/2060", 2060, 1, 1},
-      {{"MM/dd/yy", '/', '.'}, "01/02/50", 1950, 1, 2},     {{"MM/dd/yy", '/', '.'}, "1/1/49", 2049, 1, 1},
+      {{"MM/dd/yy", '/', '.'}, "01/02/1850", 1850, 1, 2},     {{"MM/dd/yy", '/', '.'}, "01/01/2060", 2060, 1, 1},
+      {{"MM/dd/yy", '/', '.'}, "01/02/50", 1950, 1, 2},       {{"MM/dd/yy", '/', '.'}, "1/1/49", 2049, 1, 1},
       {{"MM/dd/yyyy", '/', '.'}, "12/31/1899", 1899, 12, 31}, {{"dd.MM.yy", '.', ','}, "29.02.1600", 1600, 2, 29},
-      {{"dd/MM/yy", '/', '.'}, "02/01/2099", 2099, 1, 2},   {{"dd-MM-yy", '-', '.'}, "31-12-1949", 1949, 12, 31},
-      {{"yy.MM.dd", '.', '.'}, "1850.01.02", 1850, 1, 2},   {{"dd.MM.yy", '.', ','}, "01.02.03", 2003, 2, 1},
+      {{"dd/MM/yy", '/', '.'}, "02/01/2099", 2099, 1, 2},     {{"dd-MM-yy", '-', '.'}, "31-12-1949", 1949, 12, 31},
+      {{"yy.MM.dd", '.', '.'}, "1850.01.02", 1850, 1, 2},     {{"dd.MM.yy", '.', ','}, "01.02.03", 2003, 2, 1},
   };
   for (const Case& c : cases) {
     FormatSettings() = c.fs;

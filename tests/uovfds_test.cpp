@@ -622,8 +622,8 @@ TEST_F(OvDbfTest, CreationRefusesDefinitionsTheOpenCouldNotTake) {
 // was; posting another field leaves stored numbers the dataset cannot hold
 // (asterisks, beyond 32 bits, blank, an unknown logical) byte for byte.
 TEST_F(OvDbfTest, PostingKeepsStoredNumbersTheDatasetCannotHold) {
-  const TStrings fields = {"title, C, 10, 0", "small, N, 3, 0", "big, N, 12, 0", "money, N, 15, 2",
-                           "empty, N, 5, 0",  "flag, L, 1, 0"};
+  const TStrings fields = {"title, C, 10, 0", "small, N, 3, 0", "big, N, 12, 0",
+                           "money, N, 15, 2", "empty, N, 5, 0", "flag, L, 1, 0"};
   const std::string path = Path("numbers.dbf");
   ASSERT_TRUE(CreateTableFromFields("t", path, &fields));
   USE(path + " EXCLUSIVE");

@@ -21,9 +21,9 @@
 #include <string_view>
 #include <vector>
 
-#include "engine/engine.h"
 #include "engine/dbf/dbf_check.h"
 #include "engine/dbf/ovdbflow.h"
+#include "engine/engine.h"
 #include "engine/memo/memo_check.h"
 #include "engine/support/codepage.h"
 #include "engine/support/ovcommon.h"
@@ -44,12 +44,9 @@ const std::array<FieldDef, 8> kDemoFields = {{
 
 const char* LayoutName(DbfLayout layout) {
   switch (layout) {
-    case DbfLayout::kDbase2:
-      return "dBASE II";
-    case DbfLayout::kLevel7:
-      return "level 7";
-    case DbfLayout::kDbase3:
-      break;
+    case DbfLayout::kDbase2: return "dBASE II";
+    case DbfLayout::kLevel7: return "level 7";
+    case DbfLayout::kDbase3: break;
   }
   return "dBASE III/IV";
 }

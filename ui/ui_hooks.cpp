@@ -47,7 +47,7 @@ void InstallUiHooks(bool interactive) {
   UiHooks& ui = Engine().ui;
   if (interactive) {
     ui.ShowMessageBox = [](const std::string& text, const std::string& caption, unsigned flags) {
-      const QMessageBox::Icon icon = (flags & kMbIconError) == kMbIconError ? QMessageBox::Critical
+      const QMessageBox::Icon icon = (flags & kMbIconError) == kMbIconError       ? QMessageBox::Critical
                                      : (flags & kMbIconWarning) == kMbIconWarning ? QMessageBox::Warning
                                                                                   : QMessageBox::Information;
       QMessageBox box(icon, FromAnsi(caption), FromAnsi(text), QMessageBox::Ok, QApplication::activeWindow());
@@ -57,9 +57,7 @@ void InstallUiHooks(bool interactive) {
       QMessageBox::warning(QApplication::activeWindow(), QStringLiteral("Warning"), FromAnsi(text));
     });
   } else {
-    ui.ShowMessageBox = [](const std::string& text, const std::string& caption, unsigned) {
-      ToStderr(caption, text);
-    };
+    ui.ShowMessageBox = [](const std::string& text, const std::string& caption, unsigned) { ToStderr(caption, text); };
     SetWarningHook([](const std::string& text) { ToStderr("Warning", text); });
   }
   ui.ShowStatus = [](const std::string& text) {

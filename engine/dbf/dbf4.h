@@ -102,7 +102,7 @@ struct WorkArea {
   DbfFile table;
   int number = 0;
   bool hide_deleted = false;
-  uint8_t* typed = nullptr;       // the typed record image (caller's or own_typed)
+  uint8_t* typed = nullptr;  // the typed record image (caller's or own_typed)
   uint16_t typed_size = 0;
   bool owns_typed = false;
   std::vector<uint8_t> own_typed;
@@ -122,7 +122,7 @@ struct WorkArea {
   // Gather over a stored field that shows no value even when the typed
   // value is what such a field reads as (0 over blanks, false over "?").
   std::vector<uint8_t> touched;
-  std::vector<char> gather_buf;       // Gather builds the record here first
+  std::vector<char> gather_buf;             // Gather builds the record here first
   std::shared_ptr<MemoState> memo_state;    // filled by the memo store
   std::shared_ptr<IndexState> index_state;  // filled by the index engine
 };
@@ -264,7 +264,7 @@ uint32_t RecordLockOffset(const WorkArea& area, int32_t n);
 // byte, then up to `max` characters, blank-padded to `max` when written.
 std::string ReadCounted(const uint8_t* slot, size_t max);
 void WriteCounted(uint8_t* slot, const std::string& text, size_t max);
-std::string GetFieldText(int n);         // C and D: the string
+std::string GetFieldText(int n);  // C and D: the string
 void SetFieldText(int n, const std::string& text);
 // N/F (real or integer), M block. An unchanged field answers its stored
 // value, beyond what the typed slot carries; a value the slot cannot carry

@@ -88,7 +88,6 @@ int32_t GetInt32(const uint8_t* p) {
 
 void PutInt32(uint8_t* p, int32_t v) { std::memcpy(p, &v, 4); }
 
-
 // The type letter with F counted as N.
 char Kind(const FieldEntry& f) { return f.type == 'F' ? 'N' : f.type; }
 
@@ -275,7 +274,7 @@ bool CopyStoredField(WorkArea& to, size_t i, WorkArea& from, size_t j, const std
     if (r == NumberCopy::kNotANumber) return false;
     if (r == NumberCopy::kTooWide) {
       ReportError(err::kRangeCheck, "Value " + TrimText(text) + " does not fit field " + tf.name + " (" +
-                           std::to_string(tf.length) + ") " + Context(source));
+                                        std::to_string(tf.length) + ") " + Context(source));
       return true;
     }
   } else {
@@ -306,8 +305,8 @@ struct Plan {
 
 void MapFields(Plan& plan, const DbfFile& to, const DbfFile& from) {
   for (const FieldEntry& f : to.fields) {
-    auto hit = std::find_if(from.fields.begin(), from.fields.end(),
-                            [&](const FieldEntry& s) { return s.name == f.name; });
+    auto hit =
+        std::find_if(from.fields.begin(), from.fields.end(), [&](const FieldEntry& s) { return s.name == f.name; });
     const int index = hit == from.fields.end() ? -1 : static_cast<int>(hit - from.fields.begin());
     plan.map.push_back(index);
     plan.any_mapped = plan.any_mapped || index >= 0;
@@ -436,7 +435,6 @@ int FindSource(std::string& source, int dest) {
   }
   return 0;
 }
-
 
 // Dates travel through the typed record as display text; with two-digit
 // years a date outside the century window would arrive in the wrong

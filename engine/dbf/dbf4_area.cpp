@@ -3,8 +3,8 @@
 #include <cstring>
 
 #include "engine/dbf/dbf4.h"
-#include "engine/support/ascii.h"
 #include "engine/dbf/dbf4_search.h"
+#include "engine/support/ascii.h"
 #include "engine/support/engine_state.h"
 #include "engine/support/ovcommon.h"
 #include "engine/support/ovutils.h"
@@ -168,9 +168,7 @@ bool CheckInUse(const std::string& routine) {
   return false;
 }
 
-void USE(const std::string& command, uint8_t* buffer, uint16_t size) {
-  USE(command, buffer, size, nullptr, nullptr);
-}
+void USE(const std::string& command, uint8_t* buffer, uint16_t size) { USE(command, buffer, size, nullptr, nullptr); }
 
 void USE(const std::string& command_in, uint8_t* buffer, uint16_t size, RecordFilter write_filter,
          RecordFilter read_filter) {
@@ -213,8 +211,8 @@ void USE(const std::string& command_in, uint8_t* buffer, uint16_t size, RecordFi
   t.slots[t.current] = std::move(area);
   WorkArea& a = *t.slots[t.current];
   if (buffer != nullptr && size != typed_size) {
-    FailUse(266, "Database record/buffer size mismatch: " + command + " [USE()]\n\rRecord Size=" +
-                     std::to_string(typed_size) + ", Buffer Size=" + std::to_string(size));
+    FailUse(266, "Database record/buffer size mismatch: " + command +
+                     " [USE()]\n\rRecord Size=" + std::to_string(typed_size) + ", Buffer Size=" + std::to_string(size));
     return;
   }
   if (AliasInUse(a.alias, t.current)) {

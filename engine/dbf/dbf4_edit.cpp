@@ -52,9 +52,7 @@ void FinishCommand(WorkArea& area) {
   RunRelationHook(area);
 }
 
-bool MayEditRecord(const WorkArea& area, int32_t n) {
-  return area.exclusive || HoldsRecordLock(area, n);
-}
+bool MayEditRecord(const WorkArea& area, int32_t n) { return area.exclusive || HoldsRecordLock(area, n); }
 
 bool CheckReplaceTarget(const WorkArea& area, int32_t n) {
   const std::string quoted = "Database \"" + area.table.path + "\"";

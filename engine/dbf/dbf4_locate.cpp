@@ -21,9 +21,7 @@ namespace {
 
 const char kLocateRoutine[] = "Locate/Count/Sum";
 
-std::string Upper(const std::string& text, bool case_sensitive) {
-  return case_sensitive ? text : UpperText(text);
-}
+std::string Upper(const std::string& text, bool case_sensitive) { return case_sensitive ? text : UpperText(text); }
 
 // A table field's stored text in the caller's character set, so a search
 // text typed by the caller compares like with like.
@@ -196,8 +194,7 @@ int LocateField(const std::string& argument) {
   s.contained = RemoveWord("CONTAINED", rest);
   const int field = rest.empty() ? 0 : FieldNo(rest);
   if (field == 0) {
-    ReportError(err::kBadParameter, std::string("Unrecognized field name [") + kLocateRoutine + "(" + argument +
-                         ")]");
+    ReportError(err::kBadParameter, std::string("Unrecognized field name [") + kLocateRoutine + "(" + argument + ")]");
   }
   return field;
 }
@@ -246,8 +243,8 @@ bool LocateValue(const std::string& field_name, const SearchValue& value, bool n
   return VisibleHit();
 }
 
-bool LocateFields(const std::string& names, const std::vector<SearchValue>& values, bool nocase,
-                  bool exact, bool move) {
+bool LocateFields(const std::string& names, const std::vector<SearchValue>& values, bool nocase, bool exact,
+                  bool move) {
   if (!CheckInUse("Locate")) return false;
   const int32_t remembered = RecNo();
   bool found = false;

@@ -191,8 +191,7 @@ bool RLock() {
     return false;
   }
   if (area.lock_state == kAppendLock) return false;
-  if (NeedsLocks(area) &&
-      !LockWithRetries(area, RecordLockOffset(area, n), area.table.record_length)) {
+  if (NeedsLocks(area) && !LockWithRetries(area, RecordLockOffset(area, n), area.table.record_length)) {
     return false;
   }
   return AddRecordLock(area, n);
@@ -242,8 +241,8 @@ void UnlockHeaderByte() {
   area->table.header_locked = false;
   const uint16_t code = UnlockRegion(*area, AreaConfig().LockBase, 1);
   if (code != 0) {
-    ReportError(code, "Error attempting to UNLOCK file " + area->table.path + " in Workarea " +
-                          std::to_string(SelectedArea()));
+    ReportError(
+        code, "Error attempting to UNLOCK file " + area->table.path + " in Workarea " + std::to_string(SelectedArea()));
   }
 }
 

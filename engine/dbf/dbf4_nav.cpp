@@ -157,8 +157,8 @@ void ReportSkip(WorkArea& a, const std::string& what) {
 }
 
 void ReportBadRecordNumber(WorkArea& a, int32_t n, const std::string& routine) {
-  ReportError(err::kBeyondRange, "Invalid record number = " + std::to_string(n) + " " + DatabaseText(a) + " [" +
-                       routine + "]");
+  ReportError(err::kBeyondRange,
+              "Invalid record number = " + std::to_string(n) + " " + DatabaseText(a) + " [" + routine + "]");
 }
 
 // What a run of SKIP steps ended with.

@@ -47,13 +47,11 @@ bool InFieldRange(const WorkArea& area, int field) {
 }
 
 std::string PeekContext(const WorkArea& area, int field, int32_t n) {
-  return "DBF: " + area.table.path + " [Peek(" + std::to_string(field) + "," + std::to_string(n) +
-         ")]";
+  return "DBF: " + area.table.path + " [Peek(" + std::to_string(field) + "," + std::to_string(n) + ")]";
 }
 
 // Reads `count` records from n into `out`; answers the whole records read.
-int32_t ReadRecords(const WorkArea& area, int32_t n, int32_t count, std::vector<char>& out,
-                    uint16_t& code) {
+int32_t ReadRecords(const WorkArea& area, int32_t n, int32_t count, std::vector<char>& out, uint16_t& code) {
   const DbfFile& t = area.table;
   out.assign(static_cast<size_t>(count) * t.record_length, ' ');
   size_t got = 0;
@@ -104,8 +102,7 @@ std::string PeekDirect(WorkArea& area, int field, int32_t n) {
   const FieldSpan span = SpanOf(area, field);
   std::string out(span.length, ' ');
   size_t got = 0;
-  uint16_t code = area.table.file->ReadAt(area.table.RecordOffset(n) + span.offset, out.data(),
-                                           out.size(), got);
+  uint16_t code = area.table.file->ReadAt(area.table.RecordOffset(n) + span.offset, out.data(), out.size(), got);
   if (code == 0 && got < out.size()) code = 100;
   if (code != 0) {
     ReportError(code, PeekContext(area, field, n));
@@ -115,13 +112,11 @@ std::string PeekDirect(WorkArea& area, int field, int32_t n) {
 }
 
 std::string PokeContext(const std::string& text, int field, int32_t n) {
-  std::string context =
-      "[Poke(" + text + "," + std::to_string(field) + "," + std::to_string(n) + ")]";
+  std::string context = "[Poke(" + text + "," + std::to_string(field) + "," + std::to_string(n) + ")]";
   return context.substr(0, 100);
 }
 
-void PokeIntoCache(const WorkArea& area, const FieldSpan& span, const std::string& bytes,
-                   int32_t n) {
+void PokeIntoCache(const WorkArea& area, const FieldSpan& span, const std::string& bytes, int32_t n) {
   PeekCache& c = Search().cache;
   if (!CacheOf(c, area) || !CacheHolds(c, n)) return;
   const size_t at = static_cast<size_t>(n - c.first) * c.record_length + span.offset;

@@ -46,8 +46,8 @@ struct PeekCache {
 
 // The engine-wide search state (one per process, not per area).
 struct SearchState {
-  std::string text;          // the search text
-  int field = 0;             // field of the active search; 0 = none
+  std::string text;  // the search text
+  int field = 0;     // field of the active search; 0 = none
   bool case_sensitive = true;
   bool exact = false;
   bool contained = false;
@@ -80,8 +80,7 @@ bool LocateValue(const std::string& field_name, const SearchValue& value, bool n
 // name); the first visible record where every field matches is the hit.
 // Without `move`, or when nothing is found, the area returns to the record
 // it stood on.
-bool LocateFields(const std::string& names, const std::vector<SearchValue>& values, bool nocase,
-                  bool exact, bool move);
+bool LocateFields(const std::string& names, const std::vector<SearchValue>& values, bool nocase, bool exact, bool move);
 
 // The stored bytes of field `field` (0 = the deletion flag) of record n;
 // "" when either is out of range.

@@ -10,10 +10,10 @@
 //   N/F, no decimals int32
 #include <algorithm>
 #include <charconv>
-#include <cmath>
-#include <cstdlib>
 #include <climits>
+#include <cmath>
 #include <cstdio>
+#include <cstdlib>
 #include <cstring>
 
 #include "engine/dbf/dbf4.h"
@@ -104,9 +104,8 @@ namespace {
 
 bool IsEmptyDateText(const std::string& s) {
   std::string t = TrimRightText(s);
-  return t.empty() || t == "  /  /" || t == "  -  -" || t == "  .  ." || t == "    .  ." ;
+  return t.empty() || t == "  /  /" || t == "  -  -" || t == "  .  ." || t == "    .  .";
 }
-
 
 // Date text to the stored YYYYMMDD form; invalid text stores as empty. A
 // four-digit year is taken as written; a two-digit one goes through the
@@ -194,8 +193,8 @@ bool PutChangedField(const WorkArea& area, int n, const FieldEntry& f, const uin
       const std::string text = ChangedNumberText(area, n, f, t);
       out = NumberField(text, f.length);
       if (out.empty()) {
-        ReportError(err::kRangeCheck, "Value " + text + " does not fit field " + f.name + " (" + std::to_string(f.length) +
-                             ") of " + area.table.path + " [Gather]");
+        ReportError(err::kRangeCheck, "Value " + text + " does not fit field " + f.name + " (" +
+                                          std::to_string(f.length) + ") of " + area.table.path + " [Gather]");
         return false;
       }
       break;
@@ -211,8 +210,8 @@ bool PutChangedField(const WorkArea& area, int n, const FieldEntry& f, const uin
 uint8_t* Slot(int n, const FieldEntry** field, const char* routine) {
   WorkArea* a = CurrentArea();
   if (a == nullptr || a->typed == nullptr) {
-    ReportError(err::kNoDatabase, std::string("No database in use [") + routine + "]  WorkArea = " +
-                         std::to_string(SelectedArea()));
+    ReportError(err::kNoDatabase,
+                std::string("No database in use [") + routine + "]  WorkArea = " + std::to_string(SelectedArea()));
     return nullptr;
   }
   if (n < 1 || n > static_cast<int>(a->table.fields.size())) {

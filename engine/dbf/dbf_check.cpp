@@ -45,9 +45,12 @@ bool IsNumberText(std::string_view s) {
   size_t digits = 0;
   bool point = false;
   for (; i < s.size(); ++i) {
-    if (IsDigit(s[i])) ++digits;
-    else if (s[i] == '.' && !point) point = true;
-    else break;
+    if (IsDigit(s[i]))
+      ++digits;
+    else if (s[i] == '.' && !point)
+      point = true;
+    else
+      break;
   }
   if (digits == 0) return false;
   if (i < s.size() && (s[i] == 'e' || s[i] == 'E')) {
@@ -215,7 +218,8 @@ std::vector<CheckFinding> CheckTable(const std::string& path) {
   CheckedTable t;
   if (!OpenCheckedTable(path, t, out)) return out;
   CheckFileEnd(t, out);
-  ForEachRecord(t, [&](int64_t n, const char* rec) { return CheckRecord(t, n, rec, out); }, out);
+  ForEachRecord(
+      t, [&](int64_t n, const char* rec) { return CheckRecord(t, n, rec, out); }, out);
   return out;
 }
 
@@ -240,8 +244,7 @@ std::vector<std::string> RepairTable(const std::string& path) {
   }
   settings.RepairRecCount = repair_on_open;
   if (done.count != done.header_count) {
-    out.push_back("header count " + std::to_string(done.header_count) + " set to " +
-                  std::to_string(done.count));
+    out.push_back("header count " + std::to_string(done.header_count) + " set to " + std::to_string(done.count));
   }
   if (done.end_byte) out.push_back("end-of-file byte written after record " + std::to_string(done.count));
   if (code != 0) {

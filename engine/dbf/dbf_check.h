@@ -52,7 +52,7 @@ struct CheckFinding {
 
 // A table's file and what its header says, for the table and memo checks.
 struct CheckedTable {
-  DbfFile dbf;                // opened read-only; record_count as the header has it
+  DbfFile dbf;  // opened read-only; record_count as the header has it
   uint64_t file_size = 0;
   int64_t whole_records = 0;  // complete records the file holds
 };

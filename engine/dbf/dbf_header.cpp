@@ -2,8 +2,8 @@
 
 #include <cstring>
 
-#include "engine/support/coding.h"
 #include "engine/support/codepage.h"
+#include "engine/support/coding.h"
 #include "engine/support/engine_state.h"
 #include "engine/support/ovcommon.h"
 

@@ -1,13 +1,13 @@
 #include "engine/dbf/ovdbflow.h"
 
 #include <algorithm>
-#include <cstring>
 #include <climits>
 #include <cstdio>
+#include <cstring>
 
 #include "engine/dbf/dbf_header.h"
-#include "engine/support/coding.h"
 #include "engine/support/codepage.h"
+#include "engine/support/coding.h"
 #include "engine/support/engine_state.h"
 #include "engine/support/ovcommon.h"
 
@@ -55,8 +55,7 @@ bool FieldsFitRecord(const DbfFile& dbf) {
   return need <= dbf.record_length;
 }
 
-bool ConvertDescriptors(DbfFile& dbf, const uint8_t* bytes, size_t count, size_t size,
-                        const DescriptorLayout& lay) {
+bool ConvertDescriptors(DbfFile& dbf, const uint8_t* bytes, size_t count, size_t size, const DescriptorLayout& lay) {
   uint16_t offset = 1;
   const std::string& valid = Engine().table.ValidFieldTypes;
   for (size_t i = 0; i < count; ++i) {
@@ -66,8 +65,7 @@ bool ConvertDescriptors(DbfFile& dbf, const uint8_t* bytes, size_t count, size_t
     fe.offset = offset;
     if (valid.find(fe.type) == std::string::npos) {
       std::string letter(1, fe.type);
-      FailOpen(dbf, 211, "Field: " + fe.name + " [" + letter + "] in " + dbf.path +
-                             " is not a valid field type");
+      FailOpen(dbf, 211, "Field: " + fe.name + " [" + letter + "] in " + dbf.path + " is not a valid field type");
       return false;
     }
     offset = static_cast<uint16_t>(offset + fe.length);
@@ -111,8 +109,7 @@ bool OpenDbase3Or7(DbfFile& dbf) {
   const int dsize = level7 ? 48 : 32;
   const int fields = (static_cast<int>(dbf.header_length) - prefix) / dsize;
   if (static_cast<int>(dbf.header_length) < prefix || fields < 1 || fields > 255) {
-    FailOpen(dbf, 210,
-             NotDbase(dbf.short_name, " (Number of fields is out of range)", " [Use/OpenDbf]"));
+    FailOpen(dbf, 210, NotDbase(dbf.short_name, " (Number of fields is out of range)", " [Use/OpenDbf]"));
     return false;
   }
   dbf.last_update = UpdateText(1900 + h[1], h[2], h[3]);
@@ -275,8 +272,8 @@ uint16_t WriteAppended(DbfFile& dbf, std::vector<char>& out, int32_t& n) {
 
 bool CheckRecordNumber(const DbfFile& dbf, int32_t n, const std::string& routine) {
   if (n >= 1 && n <= dbf.record_count) return true;
-  ReportError(err::kBeyondRange, "Invalid record number = " + std::to_string(n) + " (" + dbf.path + ")  [" +
-                       routine + "]");
+  ReportError(err::kBeyondRange,
+              "Invalid record number = " + std::to_string(n) + " (" + dbf.path + ")  [" + routine + "]");
   return false;
 }
 
@@ -332,8 +329,7 @@ uint16_t RepairEndOfTable(DbfFile& dbf, bool may_lower, EndRepair& done) {
 
 bool IsAcceptedVersion(uint8_t v) {
   const TableSettings& t = Engine().table;
-  if ((t.CustomVersion != 0 && v == t.CustomVersion) ||
-      (t.CustomMemoVersion != 0 && v == t.CustomMemoVersion)) {
+  if ((t.CustomVersion != 0 && v == t.CustomVersion) || (t.CustomMemoVersion != 0 && v == t.CustomMemoVersion)) {
     return true;
   }
   return v == 0x02 || v == 0x03 || v == 0x04 || v == 0x83 || v == 0x8B || v == 0x8C || v == 0xF5;
@@ -369,8 +365,7 @@ void OpenDbf(DbfFile& dbf) {
   bool ok = dbf.layout == DbfLayout::kDbase2 ? OpenDbase2(dbf) : OpenDbase3Or7(dbf);
   if (!ok) return;
   if (!FieldsFitRecord(dbf)) {
-    FailOpen(dbf, 210,
-             NotDbase(dbf.short_name, " (Record length does not match the fields)", " [Use/OpenDbf]"));
+    FailOpen(dbf, 210, NotDbase(dbf.short_name, " (Record length does not match the fields)", " [Use/OpenDbf]"));
     return;
   }
   dbf.field_count = static_cast<uint8_t>(dbf.fields.size());
@@ -499,7 +494,7 @@ void PutDbfRecord(DbfFile& dbf, int32_t n) {
   const int32_t limit = dbf.layout == DbfLayout::kDbase2 ? 65535 : INT32_MAX;
   if (n < 1 || (append && dbf.record_count >= limit)) {
     ReportError(err::kBeyondRange, "Invalid record number = " + std::to_string(n) + " (" + dbf.path + ")  " +
-                         "[Replace/Append/PutDbfRecord]");
+                                       "[Replace/Append/PutDbfRecord]");
     return;
   }
   if (append) n = dbf.record_count + 1;

@@ -88,7 +88,7 @@ struct DbfFile {
   std::string last_update;  // YYYYMMDD
   DbfState state = DbfState::kClosed;
   std::vector<FieldEntry> fields;
-  std::vector<char> record;  // the current record as stored
+  std::vector<char> record;   // the current record as stored
   std::vector<char> scratch;  // spare record buffer for reads and writes
   // Tables whose text is translated (OEM, or read/write filters): the last
   // record read or written as it is on disk, and as `record` held it then.
@@ -112,9 +112,7 @@ struct DbfFile {
   uint8_t version() const { return header[0]; }
   bool is_open() const { return state != DbfState::kClosed; }
   // Offset of record n (1-based) in the file.
-  uint64_t RecordOffset(int64_t n) const {
-    return header_length + static_cast<uint64_t>(n - 1) * record_length;
-  }
+  uint64_t RecordOffset(int64_t n) const { return header_length + static_cast<uint64_t>(n - 1) * record_length; }
 };
 
 // Opens dbf.path (default extension "DBF") with dbf.open_mode.
@@ -139,10 +137,10 @@ void CloseDbf(DbfFile& dbf);
 
 // What RepairEndOfTable found and did.
 struct EndRepair {
-  int64_t header_count = 0;  // the count the header held
+  int64_t header_count = 0;   // the count the header held
   int64_t whole_records = 0;  // records the file holds in full
-  int32_t count = 0;         // the count the header holds now
-  bool end_byte = false;     // the end-of-file byte was written
+  int32_t count = 0;          // the count the header holds now
+  bool end_byte = false;      // the end-of-file byte was written
 };
 // Mends what a killed writer leaves at the end of a table: the header count
 // becomes the number of whole records when the file holds more (or, with

@@ -42,8 +42,8 @@ ExprState::Registry& Compiled() { return ExprEngine().compiled; }
 // "[" + text up to the scan position (its last 50 characters, after
 // "...", when it is further in), then "...]" when text follows, else "]".
 std::string SourceWindow(const std::string& text, size_t pos) {
-  std::string window = pos > kWindowWidth ? "[..." + text.substr(pos - kWindowWidth, kWindowWidth)
-                                          : "[" + text.substr(0, pos);
+  std::string window =
+      pos > kWindowWidth ? "[..." + text.substr(pos - kWindowWidth, kWindowWidth) : "[" + text.substr(0, pos);
   return window + (pos < text.size() ? "...]" : "]");
 }
 
@@ -170,9 +170,7 @@ void FreeExpr(CompiledExpr*& expr) {
 
 bool IsLiveExpr(const CompiledExpr* expr) { return expr != nullptr && Compiled().count(expr) != 0; }
 
-uint16_t& MemoWidth() {
-  return ExprEngine().memo_width;
-}
+uint16_t& MemoWidth() { return ExprEngine().memo_width; }
 
 namespace {
 

@@ -205,10 +205,17 @@ char TypeLetter(int32_t type) {
 
 bool IsFieldRule(int rule) {
   switch (rule) {
-    case 18: case 19: case 54: case 55: case 58: case 59: case 85: case 86: case 92: case 93:
-      return true;
-    default:
-      return false;
+    case 18:
+    case 19:
+    case 54:
+    case 55:
+    case 58:
+    case 59:
+    case 85:
+    case 86:
+    case 92:
+    case 93: return true;
+    default: return false;
   }
 }
 

@@ -26,10 +26,10 @@ namespace ov {
 // the symbol; the other members carry what a token brings along.
 struct ExprValue {
   int32_t type = 0;
-  int32_t token = 0;   // field tokens: the field opcode (321..330)
-  int32_t field = 0;   // field tokens: 1-based field number
-  int32_t area = 0;    // aliased field tokens: work-area number
-  double number = 0;   // number literal
+  int32_t token = 0;           // field tokens: the field opcode (321..330)
+  int32_t field = 0;           // field tokens: 1-based field number
+  int32_t area = 0;            // aliased field tokens: work-area number
+  double number = 0;           // number literal
   const char* text = nullptr;  // string literal, in the literal store
 };
 
@@ -41,9 +41,9 @@ inline constexpr size_t kScanLimit = 255;
 inline constexpr size_t kLiteralLimit = 511;
 
 struct Compilation {
-  std::string text;  // the expression as given
-  size_t pos = 0;    // scan position: characters of `text` consumed
-  size_t end = 0;    // where scanning stops (limit, NUL or end of text)
+  std::string text;       // the expression as given
+  size_t pos = 0;         // scan position: characters of `text` consumed
+  size_t end = 0;         // where scanning stops (limit, NUL or end of text)
   bool overlong = false;  // more than blanks follow the scan limit
   CompiledExpr* expr = nullptr;
   uint32_t buffer_size = 0;
@@ -59,10 +59,10 @@ struct Compilation {
 // by then are released with it).
 struct ExprState {
   using Registry = std::unordered_map<const CompiledExpr*, std::unique_ptr<CompiledExpr>>;
-  Compilation compiling;       // the active compilation
-  uint16_t memo_width = 0;     // width given to memo results
+  Compilation compiling;            // the active compilation
+  uint16_t memo_width = 0;          // width given to memo results
   CompiledExpr* current = nullptr;  // the expression EvaluateCurrent runs
-  Registry compiled;           // every live compiled expression
+  Registry compiled;                // every live compiled expression
 };
 ExprState& ExprEngine();
 

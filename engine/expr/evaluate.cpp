@@ -162,7 +162,9 @@ const void* Machine::Finish() {
   }
   CodeItem& bottom = e_.stack[0];
   const bool ok = !failed_ && depth_ >= 1 &&
-                  (text ? IsText(bottom.type) : type == 'L' ? IsLogical(bottom.type) : IsNumber(bottom.type));
+                  (text          ? IsText(bottom.type)
+                   : type == 'L' ? IsLogical(bottom.type)
+                                 : IsNumber(bottom.type));
   if (!ok) SetNeutral(bottom, type);
   return text ? static_cast<const void*>(bottom.value.str) : &bottom.value;
 }
@@ -228,7 +230,9 @@ const void* Machine::Run() {
   return Finish();
 }
 
-void ReportDivideByZero() { ReportError(err::kExprDivideByZero, "Error during evaluation: Divide by 0 [Evaluate/Engine]"); }
+void ReportDivideByZero() {
+  ReportError(err::kExprDivideByZero, "Error during evaluation: Divide by 0 [Evaluate/Engine]");
+}
 
 }  // namespace eval_detail
 

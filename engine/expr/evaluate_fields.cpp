@@ -103,8 +103,8 @@ size_t CopyMemoLines(Machine& m, int area_number, int32_t block, size_t room) {
 
 void ReadMemo(Machine& m, const FieldView& v) {
   const double number = v.bytes != nullptr ? TextToNumber(std::string_view(v.bytes, v.width)) : 0.0;
-  const int64_t block = std::clamp<int64_t>(TruncToInt(number), std::numeric_limits<int32_t>::min(),
-                                            std::numeric_limits<int32_t>::max());
+  const int64_t block =
+      std::clamp<int64_t>(TruncToInt(number), std::numeric_limits<int32_t>::min(), std::numeric_limits<int32_t>::max());
   // An expression of type M normally has no pool at all: its memo reads
   // as empty text.
   if (m.PoolRoom() == 0) {

@@ -46,9 +46,9 @@ class Machine {
   // The empty text, kept outside the pool (for a pool with no room).
   void PushEmpty();
 
-  double PopNumber();   // N or D
-  bool PopLogical();    // L
-  int32_t PopSlot();    // the 32-bit slot of an L node (field and area numbers)
+  double PopNumber();          // N or D
+  bool PopLogical();           // L
+  int32_t PopSlot();           // the 32-bit slot of an L node (field and area numbers)
   std::string_view PopText();  // C or M
   // Type code of the top node; 0 when the stack is empty.
   int32_t TopType() const { return depth_ > 0 ? e_.stack[depth_ - 1].type : 0; }

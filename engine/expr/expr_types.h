@@ -33,13 +33,12 @@ enum TypeCode : int32_t {
 
 // Token numbers; the same numbers are the opcodes of functions and fields.
 namespace tok {
-inline constexpr int32_t kAbs = 257, kAsc = 259, kAt = 261, kCdow = 264, kChr = 266, kCmonth = 267,
-                         kCtod = 269, kDate = 270, kDay = 271, kDeleted = 272, kDow = 274, kDtoc = 275,
-                         kDtos = 277, kIif = 283, kInt = 284, kLeft = 288, kLen = 289, kLower = 292,
-                         kLtrim = 293, kMax = 294, kMin = 295, kMod = 296, kMonth = 297, kRecno = 300,
-                         kReplicate = 301, kRight = 302, kRound = 303, kRtrim = 305, kSoundex = 308,
-                         kSpace = 310, kStr = 311, kStuff = 312, kSubstr = 313, kTrim = 316, kUpper = 318,
-                         kVal = 319, kYear = 320;
+inline constexpr int32_t kAbs = 257, kAsc = 259, kAt = 261, kCdow = 264, kChr = 266, kCmonth = 267, kCtod = 269,
+                         kDate = 270, kDay = 271, kDeleted = 272, kDow = 274, kDtoc = 275, kDtos = 277, kIif = 283,
+                         kInt = 284, kLeft = 288, kLen = 289, kLower = 292, kLtrim = 293, kMax = 294, kMin = 295,
+                         kMod = 296, kMonth = 297, kRecno = 300, kReplicate = 301, kRight = 302, kRound = 303,
+                         kRtrim = 305, kSoundex = 308, kSpace = 310, kStr = 311, kStuff = 312, kSubstr = 313,
+                         kTrim = 316, kUpper = 318, kVal = 319, kYear = 320;
 // Field references: C, N, L, D, M; the aliased forms are 5 higher.
 inline constexpr int32_t kFieldC = 321, kFieldN = 322, kFieldL = 323, kFieldD = 324, kFieldM = 325;
 inline constexpr int32_t kAliasFieldC = 326, kAliasFieldM = 330;

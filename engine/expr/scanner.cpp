@@ -1,5 +1,4 @@
 #include "engine/expr/scanner.h"
-#include "engine/support/ascii.h"
 
 #include <algorithm>
 #include <cstdlib>
@@ -7,6 +6,7 @@
 
 #include "engine/dbf/dbf4.h"
 #include "engine/expr/keywords.h"
+#include "engine/support/ascii.h"
 #include "engine/support/ovutils.h"
 
 namespace ov {

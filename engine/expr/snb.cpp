@@ -1,5 +1,4 @@
 #include "engine/expr/snb.h"
-#include "engine/support/ascii.h"
 
 #include <algorithm>
 #include <array>
@@ -9,6 +8,7 @@
 #include <cstring>
 #include <string>
 
+#include "engine/support/ascii.h"
 #include "engine/support/numtext.h"
 #include "engine/support/ovutils.h"
 #include "engine/support/timedate.h"
@@ -28,7 +28,8 @@ constexpr int64_t kUnixEpochDay = 2440588;
 
 namespace {
 
-constexpr double kPowersOfTen[] = {1e0, 1e1, 1e2, 1e3, 1e4, 1e5, 1e6, 1e7, 1e8, 1e9, 1e10, 1e11, 1e12, 1e13, 1e14, 1e15};
+constexpr double kPowersOfTen[] = {1e0, 1e1, 1e2,  1e3,  1e4,  1e5,  1e6,  1e7,
+                                   1e8, 1e9, 1e10, 1e11, 1e12, 1e13, 1e14, 1e15};
 
 // Plain decimals of up to 15 digits (every numeric field) are exact as an
 // integer over a power of ten, and one division rounds them correctly, as
@@ -100,10 +101,10 @@ double CutDecimals(double x, double d) {
   return static_cast<double>(whole + kept * down);
 }
 
-
 size_t FormatNumber(double x, double width, double decimals, char* out) {
   const size_t w = CountArg(width);
-  const size_t d = static_cast<size_t>(std::clamp<int64_t>(TruncToInt(decimals), 0, static_cast<int64_t>(kMaxExprText)));
+  const size_t d =
+      static_cast<size_t>(std::clamp<int64_t>(TruncToInt(decimals), 0, static_cast<int64_t>(kMaxExprText)));
   char buf[kExprScratch];
   const size_t n = std::isfinite(x) ? FixedDecimalText(x, d, w, buf) : 0;
   // Too long for the width (or no number at all): w asterisks.

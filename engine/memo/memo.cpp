@@ -162,7 +162,10 @@ void UpdateMemoHeader(MemoState& s, const std::string& where) {
   if (!IsDbase4Kind(s.kind) && s.file->Size(size) == 0) {
     uint32_t next = static_cast<uint32_t>((size + s.block_size - 1) / s.block_size);
     uint8_t b[4];
-    if (s.kind == MemoKind::kFox) PutBe32(b, next); else PutLe32(b, next);
+    if (s.kind == MemoKind::kFox)
+      PutBe32(b, next);
+    else
+      PutLe32(b, next);
     if (s.file->WriteAt(0, b, 4) != 0) ReportError(err::kWriteFault, MemoContext(s, where, ""));
   }
   if (!s.locked) return;
@@ -176,9 +179,12 @@ int32_t ReadBlockHeader(MemoState& s, int32_t block) {
   size_t got = 0;
   if (s.file->ReadAt(uint64_t(block) * s.block_size, h, 8, got) != 0 || got != 8) return 0;
   uint64_t total = 0;
-  if (s.kind == MemoKind::kFox) total = uint64_t{GetBe32(h + 4)} + 8;
-  else if (h[0] == 0xFF && h[1] == 0xFF && h[2] == 0x08 && h[3] == 0x00) total = GetLe32(h + 4);
-  else return 0;
+  if (s.kind == MemoKind::kFox)
+    total = uint64_t{GetBe32(h + 4)} + 8;
+  else if (h[0] == 0xFF && h[1] == 0xFF && h[2] == 0x08 && h[3] == 0x00)
+    total = GetLe32(h + 4);
+  else
+    return 0;
   uint64_t blocks = (total + s.block_size - 1) / s.block_size;
   return blocks == 0 ? 1 : static_cast<int32_t>(std::min<uint64_t>(blocks, 0x7FFFFFFF));
 }
@@ -192,7 +198,8 @@ void WriteBlockHeader(MemoState& s, int32_t block, uint32_t length, const std::s
   } else {
     PutLe32(h + 4, length + 8);
   }
-  if (s.file->WriteAt(uint64_t(block) * s.block_size, h, 8) != 0) ReportError(err::kWriteFault, MemoContext(s, where, ""));
+  if (s.file->WriteAt(uint64_t(block) * s.block_size, h, 8) != 0)
+    ReportError(err::kWriteFault, MemoContext(s, where, ""));
 }
 
 void FlushMemoFile(MemoState& s) {

@@ -65,10 +65,10 @@ struct MemoDescriptor {
   uint8_t header_size = 0;  // 8 with a block header, else 0
   int64_t position = 0;     // offset inside the memo; bytes written so far
   int32_t block = 0;
-  int64_t written = 0;      // highest position written
-  int64_t capacity = -1;    // bytes the allocated run holds; -1 unbounded
-  int text_mode = -1;       // -1 undecided, 1 OEM<->ANSI, 0 bytes unchanged
-  std::string where;        // the caller's position, for reports
+  int64_t written = 0;    // highest position written
+  int64_t capacity = -1;  // bytes the allocated run holds; -1 unbounded
+  int text_mode = -1;     // -1 undecided, 1 OEM<->ANSI, 0 bytes unchanged
+  std::string where;      // the caller's position, for reports
 };
 
 // An open memo file.
@@ -135,8 +135,8 @@ void CountReleasedBlocks(MemoState& s, int32_t blocks, const std::string& contex
 // size in bytes or -1 unknown); the block number (negated for a new memo
 // in a dBASE III file), 0 on failure. `where` stays with the descriptor
 // for the reports of the calls below.
-[[nodiscard]] int32_t OpenMemoDescriptor(MemoState& s, int32_t block, int mode, int64_t expected, const std::string& where,
-                           const std::string& routine);
+[[nodiscard]] int32_t OpenMemoDescriptor(MemoState& s, int32_t block, int mode, int64_t expected,
+                                         const std::string& where, const std::string& routine);
 size_t ReadMemoBytes(MemoState& s, void* buf, size_t n);
 size_t WriteMemoBytes(MemoState& s, const void* buf, size_t n);
 int64_t SeekMemo(MemoState& s, int64_t offset, int origin);

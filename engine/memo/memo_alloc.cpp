@@ -55,8 +55,7 @@ bool SaneRun(uint32_t at, const Node& n, uint32_t blocks) {
 // Takes the run at `cur` (size >= needed), linking its tail in its place.
 // The run leaves the chain before anything is written into it: a crash
 // in between leaks it, never hands it out twice.
-int32_t TakeRun(MemoState& s, uint32_t prev, uint32_t cur, const Node& node, int32_t needed,
-                const std::string& ctx) {
+int32_t TakeRun(MemoState& s, uint32_t prev, uint32_t cur, const Node& node, int32_t needed, const std::string& ctx) {
   const uint32_t n = static_cast<uint32_t>(needed);
   if (node.size > n) {
     if (!WriteNode(s, cur + n, Node{node.next, node.size - n}, ctx)) return 0;

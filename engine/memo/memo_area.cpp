@@ -250,13 +250,11 @@ int32_t WriteText(WorkArea& area, const std::string& text, int32_t old_block) {
 
 void Release(WorkArea& area, int32_t block) { ReleaseMemoLocked(area, block); }
 int32_t CopyToEnd(WorkArea& to, WorkArea& from, int32_t block) { return CopyMemoBetween(to, from, block, false); }
-int32_t CopySameNumber(WorkArea& to, WorkArea& from, int32_t block) {
-  return CopyMemoBetween(to, from, block, true);
-}
+int32_t CopySameNumber(WorkArea& to, WorkArea& from, int32_t block) { return CopyMemoBetween(to, from, block, true); }
 
 // Filled once; the order is fixed.
-constexpr MemoOperations kOperations{AssignMemo,     PackMemofileOf, OpenMemoFile,     CloseMemoFile,
-                                     CopyToEnd,      CopySameNumber, RecreateMemofile, AddMemo};
+constexpr MemoOperations kOperations{AssignMemo, PackMemofileOf, OpenMemoFile,     CloseMemoFile,
+                                     CopyToEnd,  CopySameNumber, RecreateMemofile, AddMemo};
 
 }  // namespace
 

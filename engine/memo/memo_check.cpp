@@ -175,9 +175,8 @@ std::string Owner(const Span& s) {
 // Reports spans that share blocks; answers how many blocks of [lo, hi)
 // the spans hold together.
 uint64_t CheckOverlaps(std::vector<Span>& spans, uint64_t lo, uint64_t hi, std::vector<CheckFinding>& out) {
-  std::sort(spans.begin(), spans.end(), [](const Span& a, const Span& b) {
-    return a.first != b.first ? a.first < b.first : a.record < b.record;
-  });
+  std::sort(spans.begin(), spans.end(),
+            [](const Span& a, const Span& b) { return a.first != b.first ? a.first < b.first : a.record < b.record; });
   uint64_t reach = 0, covered = 0;
   const Span* widest = nullptr;
   for (const Span& s : spans) {
@@ -286,9 +285,8 @@ std::vector<CheckFinding> CheckMemoFile(File& file, MemoKind kind, const std::ve
 std::vector<CheckFinding> CheckTableAndMemo(const std::string& table_path, uint32_t* unreachable) {
   std::vector<CheckFinding> out = CheckTable(table_path);
   if (unreachable != nullptr) *unreachable = 0;
-  const bool opened = std::none_of(out.begin(), out.end(), [](const CheckFinding& f) {
-    return f.what == FindingKind::kUnreadable && f.where == 0;
-  });
+  const bool opened = std::none_of(
+      out.begin(), out.end(), [](const CheckFinding& f) { return f.what == FindingKind::kUnreadable && f.where == 0; });
   if (!opened) return out;
   for (CheckFinding& f : CheckMemo(table_path, unreachable)) out.push_back(std::move(f));
   return out;

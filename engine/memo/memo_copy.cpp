@@ -54,8 +54,7 @@ bool LocateSource(const MemoTransfer& t, SourceMemo& m) {
 
 // Reads the next piece; `end` is set when the memo ends with it. -1 on a
 // short read (reported).
-int64_t ReadPiece(const MemoTransfer& t, const SourceMemo& m, int64_t pos, std::vector<uint8_t>& buf,
-                  bool& end) {
+int64_t ReadPiece(const MemoTransfer& t, const SourceMemo& m, int64_t pos, std::vector<uint8_t>& buf, bool& end) {
   size_t want = buf.size();
   if (m.length >= 0) want = static_cast<size_t>(std::min<int64_t>(int64_t(want), m.length - pos));
   size_t got = 0;
@@ -176,8 +175,8 @@ uint64_t MemoAppendOffset(MemoState& s) {
 
 }  // namespace memo_detail
 
-int32_t CopyMemoInto(MemoState& dest, MemoState& source, int32_t block, bool same_number,
-                     const std::string& dest_where, const std::string& source_where) {
+int32_t CopyMemoInto(MemoState& dest, MemoState& source, int32_t block, bool same_number, const std::string& dest_where,
+                     const std::string& source_where) {
   const std::string ctx = MemoContext(dest, dest_where, "CopyMemo()");
   Errors().DbfError = 0;
   const uint64_t end = LockMemoPadAndSeekEOF(dest, ctx);

@@ -1,8 +1,8 @@
 #include "engine/memo/memo_create.h"
-#include "engine/support/ascii.h"
 
 #include <vector>
 
+#include "engine/support/ascii.h"
 #include "engine/support/coding.h"
 #include "engine/support/engine_state.h"
 #include "engine/support/ovcommon.h"
@@ -79,14 +79,12 @@ MemoKind MemoKindOf(uint8_t version) {
     case 0xF5: return MemoKind::kFox;
     default: {
       uint8_t cv = Engine().table.CreateVersion;
-      return (cv == 0x83 || cv == 0x8B || cv == 0x8C || cv == 0xF5) ? static_cast<MemoKind>(cv)
-                                                                    : MemoKind::kDbase4;
+      return (cv == 0x83 || cv == 0x8B || cv == 0x8C || cv == 0xF5) ? static_cast<MemoKind>(cv) : MemoKind::kDbase4;
     }
   }
 }
 
-void CreateMemofileOfKind(const std::string& name, MemoKind kind, uint16_t block_size,
-                          const std::string& routine) {
+void CreateMemofileOfKind(const std::string& name, MemoKind kind, uint16_t block_size, const std::string& routine) {
   const std::string ext = kind == MemoKind::kFox ? "FPT" : "DBT";
   const std::string path = DefaultExt(name, ext);
   if (!MemoBlockSizeCreatable(kind, block_size)) {
@@ -106,8 +104,7 @@ void CreateMemofileOfKind(const std::string& name, MemoKind kind, uint16_t block
 }
 
 void CreateMemofile(const std::string& name) {
-  CreateMemofileOfKind(name, MemoKindOf(Engine().table.CreateVersion), Engine().table.MemoBlockSize,
-                       "CreateMemofile");
+  CreateMemofileOfKind(name, MemoKindOf(Engine().table.CreateVersion), Engine().table.MemoBlockSize, "CreateMemofile");
 }
 
 }  // namespace ov

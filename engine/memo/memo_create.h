@@ -38,8 +38,7 @@ std::string ExtInCaseOf(const std::string& table_path, const std::string& ext);
 // kind cannot have (no file is made), with
 // "Cannot create memo file <name> [<routine>]". A block size of 0 takes the
 // kind's default (64 FoxPro, 512 otherwise).
-void CreateMemofileOfKind(const std::string& name, MemoKind kind, uint16_t block_size,
-                          const std::string& routine);
+void CreateMemofileOfKind(const std::string& name, MemoKind kind, uint16_t block_size, const std::string& routine);
 
 // An empty memo file of kind CreateVersion and block size MemoBlockSize.
 void CreateMemofile(const std::string& name);

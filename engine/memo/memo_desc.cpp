@@ -23,9 +23,7 @@ uint64_t FileSize(MemoState& s) {
 constexpr uint32_t kFoxLastType = 2;
 
 // Offset where memo data may begin: past the header.
-uint64_t DataAreaStart(const MemoState& s) {
-  return IsDbase4Kind(s.kind) ? s.block_size : 512;
-}
+uint64_t DataAreaStart(const MemoState& s) { return IsDbase4Kind(s.kind) ? s.block_size : 512; }
 
 // Refuses what cannot be a memo rather than read another memo's bytes or
 // a free-chain node as text: a block past the file or in its header, a

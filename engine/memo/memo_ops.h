@@ -51,8 +51,8 @@ void DeferRelease(const MemoBinding& binding, int32_t block);
 // Copies the memo at `block` of `source` into `dest`: at its end, or at
 // the same block number. Answers the destination block (positive: a
 // dBASE III destination holds raw text), 0 when nothing was copied.
-int32_t CopyMemoInto(MemoState& dest, MemoState& source, int32_t block, bool same_number,
-                     const std::string& dest_where, const std::string& source_where);
+int32_t CopyMemoInto(MemoState& dest, MemoState& source, int32_t block, bool same_number, const std::string& dest_where,
+                     const std::string& source_where);
 
 // The memo's bytes as stored (no character conversion); empty for block 0
 // or on failure (reported).
@@ -64,8 +64,8 @@ std::string LoadMemoBytes(MemoState& s, int32_t block, const std::string& where,
 // 0x1A go into a dBASE III file the way other dBASE III programs read them
 // (raw, ended by 1A 1A, positive block number); only bytes that such
 // programs would cut short get the headered form under a negated number.
-[[nodiscard]] int32_t StoreMemoBytes(MemoState& s, const std::string& bytes, int32_t old_block, const std::string& where,
-                       const std::string& routine);
+[[nodiscard]] int32_t StoreMemoBytes(MemoState& s, const std::string& bytes, int32_t old_block,
+                                     const std::string& where, const std::string& routine);
 // Gives a dBASE IV / level 7 memo back to the free chain, under the lock.
 void ReleaseMemoLocked(MemoState& s, int32_t block, const std::string& where);
 

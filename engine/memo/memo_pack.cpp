@@ -13,8 +13,8 @@
 #include "engine/memo/memo_ops.h"
 #include "engine/support/engine_state.h"
 #include "engine/support/ovcommon.h"
-#include "engine/support/scope_guard.h"
 #include "engine/support/ovutils.h"
+#include "engine/support/scope_guard.h"
 
 namespace ov {
 
@@ -86,8 +86,8 @@ namespace memo_detail {
 int32_t CopyToFresh(MemoState& old, MemoState& fresh, int32_t block, int32_t record) {
   uint64_t size = 0;
   if (old.file->Size(size) != 0) size = 0;
-  const std::string ctx = old.name + " Memo block # " + std::to_string(block) + " Record # " +
-                          std::to_string(record) + " [PackMemo]";
+  const std::string ctx =
+      old.name + " Memo block # " + std::to_string(block) + " Record # " + std::to_string(record) + " [PackMemo]";
   if (uint64_t(std::llabs(int64_t{block})) * old.block_size >= size) {
     ReportError(err::kMemoAddress, ctx);
     return 0;
@@ -180,7 +180,10 @@ bool WriteNextFree(MemoState& s, const std::string& context) {
   uint32_t next = static_cast<uint32_t>((size + s.block_size - 1) / s.block_size);
   if (s.kind == MemoKind::kDbase3 && size <= 513) next = 1;
   uint8_t b[4];
-  if (s.kind == MemoKind::kFox) PutBe32(b, next); else PutLe32(b, next);
+  if (s.kind == MemoKind::kFox)
+    PutBe32(b, next);
+  else
+    PutLe32(b, next);
   return WriteExact(s, 0, b, 4, context);
 }
 

@@ -235,7 +235,8 @@ bool MemoTextWriter::Close() {
     stored = Errors().DbfError == 0;
   }
   if (!stored) {
-    if (!lines.empty()) ReportError(err::kDiskWrite, (bound.state ? bound.state->name : std::string()) + " [" + kEditRoutine + "]");
+    if (!lines.empty())
+      ReportError(err::kDiskWrite, (bound.state ? bound.state->name : std::string()) + " [" + kEditRoutine + "]");
     return false;
   }
   // The old memo is given back only once the record is written without it.

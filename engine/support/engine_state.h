@@ -51,7 +51,7 @@ struct DateSettings {
 
 // Start-up diagnostics recorded by the support unit.
 struct Diagnostics {
-  std::string OsVersion;          // major.minor
+  std::string OsVersion;  // major.minor
   uint64_t TotalMemoryKB = 0;
   int RemovableDrives = 0;
 };
@@ -59,8 +59,7 @@ struct Diagnostics {
 // Replaceable user-interface hooks of the error path.
 struct UiHooks {
   // Shows a modal message; the default writes caption and text to stderr.
-  std::function<void(const std::string& text, const std::string& caption, unsigned flags)>
-      ShowMessageBox;
+  std::function<void(const std::string& text, const std::string& caption, unsigned flags)> ShowMessageBox;
   // Ends the process after "Program halted."; tests replace it.
   std::function<void(int exit_status)> Terminate;
   // Short-lived status windows: a one-line message and a progress bar

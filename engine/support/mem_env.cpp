@@ -173,7 +173,8 @@ bool IsNormal(const std::string& path) {
   if (path.empty() || path[0] != '/' || (path.size() > 1 && path.back() == '/')) return false;
   for (size_t at = path.find("/."); at != std::string::npos; at = path.find("/.", at + 1)) {
     const size_t next = at + 2;
-    if (next == path.size() || path[next] == '/' || (path[next] == '.' && (next + 1 == path.size() || path[next + 1] == '/'))) {
+    if (next == path.size() || path[next] == '/' ||
+        (path[next] == '.' && (next + 1 == path.size() || path[next + 1] == '/'))) {
       return false;
     }
   }
@@ -348,7 +349,8 @@ uint16_t MemEnv::TempFile(std::string& name) {
   if (const uint16_t code = target()->TempFile(real); code != 0) return code;
   (void)target()->Delete(real);
   std::unique_ptr<File> file;
-  if (const uint16_t code = Open(real, fmode::kReadWrite | fmode::kDenyNone, Disposition::kCreateNew, file); code != 0) {
+  if (const uint16_t code = Open(real, fmode::kReadWrite | fmode::kDenyNone, Disposition::kCreateNew, file);
+      code != 0) {
     return code;
   }
   name = real;

@@ -59,7 +59,6 @@ size_t FixedDecimalText(double x, size_t d, size_t limit, char* out) {
   return length;
 }
 
-
 std::string DecimalText(double x, int decimals) {
   char buf[kMaxDecimalText];
   const size_t n = FixedDecimalText(x, static_cast<size_t>(std::clamp(decimals, 0, 64)), sizeof buf, buf);

@@ -147,7 +147,10 @@ const char* LookupCode(uint16_t code) {
   while (lo < hi) {
     size_t mid = (lo + hi) / 2;
     if (kErrorTable[mid].code == code) return kErrorTable[mid].text;
-    if (kErrorTable[mid].code < code) lo = mid + 1; else hi = mid;
+    if (kErrorTable[mid].code < code)
+      lo = mid + 1;
+    else
+      hi = mid;
   }
   return "Undefined error";
 }

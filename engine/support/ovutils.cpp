@@ -120,7 +120,8 @@ void EraseMatching(const std::string& pattern) {
   for (const std::string& name : CurrentEnv()->ListDir(parts.dir)) {
     if (MatchesPattern(mask, name) && DeleteUnlessReadOnly(parts.dir + name) != 0) ++failed;
   }
-  if (failed != 0) ReportError(err::kAccessDenied, "Could not erase " + std::to_string(failed) + " files like " + pattern);
+  if (failed != 0)
+    ReportError(err::kAccessDenied, "Could not erase " + std::to_string(failed) + " files like " + pattern);
 }
 
 }  // namespace

@@ -20,8 +20,8 @@
 #include <filesystem>
 #include <vector>
 
-#include "engine/support/platform.h"
 #include "engine/support/ascii.h"
+#include "engine/support/platform.h"
 
 namespace ov {
 
@@ -127,8 +127,7 @@ class PosixFile final : public File {
 
 class PosixEnv final : public Env {
  public:
-  uint16_t Open(const std::string& path, uint16_t mode, Disposition disp,
-                std::unique_ptr<File>& out) override {
+  uint16_t Open(const std::string& path, uint16_t mode, Disposition disp, std::unique_ptr<File>& out) override {
     out.reset();
     int flags = O_CLOEXEC;
     switch (mode & fmode::kAccessMask) {
@@ -335,8 +334,7 @@ std::string ResolveName(const std::string& path) {
   return slash == std::string::npos ? found : path.substr(0, slash + 1) + found;
 }
 
-uint16_t OpenResolved(const std::string& path, uint16_t mode, Disposition disp,
-                      std::unique_ptr<File>& out) {
+uint16_t OpenResolved(const std::string& path, uint16_t mode, Disposition disp, std::unique_ptr<File>& out) {
   std::string p = disp == Disposition::kOpenExisting ? ResolveName(path) : path;
   if (disp == Disposition::kCreateTruncate) p = ResolveName(path);
   return CurrentEnv()->Open(p, mode, disp, out);

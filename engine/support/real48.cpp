@@ -56,8 +56,7 @@ double DecodeReal48(const uint8_t in[6]) {
   for (int i = 5; i >= 1; --i) mantissa = (mantissa << 8) | in[i];
   bool negative = (mantissa & (uint64_t{1} << kMantissaBits)) != 0;
   mantissa &= kMantissaMask;
-  double value = std::ldexp(1.0 + std::ldexp(static_cast<double>(mantissa), -kMantissaBits),
-                            in[0] - kBias);
+  double value = std::ldexp(1.0 + std::ldexp(static_cast<double>(mantissa), -kMantissaBits), in[0] - kBias);
   return negative ? -value : value;
 }
 

@@ -24,28 +24,24 @@ struct Language {
   NameTable months;  // January first
 };
 
-constexpr std::string_view kEnglishDays =
-    "Sunday   Monday   Tuesday  WednesdayThursday Friday   Saturday ";
+constexpr std::string_view kEnglishDays = "Sunday   Monday   Tuesday  WednesdayThursday Friday   Saturday ";
 constexpr std::string_view kEnglishMonths =
     "January  February March    April    May      June     "
     "July     August   SeptemberOctober  November December ";
-constexpr std::string_view kItalianDays =
-    "Domenica Lunedi   Martedi  MercolediGiovedi  Venerdi  Sabato   ";
+constexpr std::string_view kItalianDays = "Domenica Lunedi   Martedi  MercolediGiovedi  Venerdi  Sabato   ";
 constexpr std::string_view kItalianMonths =
     "Gennaio  Febbraio Marzo    Aprile   Maggio   Giugno   "
     "Luglio   Agosto   SettembreOttobre  Novembre Dicembre ";
-constexpr std::string_view kFrenchDays =
-    "DimancheLundi   Mardi   MercrediJeudi   VendrediSamedi  ";
+constexpr std::string_view kFrenchDays = "DimancheLundi   Mardi   MercrediJeudi   VendrediSamedi  ";
 constexpr std::string_view kFrenchMonths =
     "Janvier  F\x82vrier  Mars     Avril    Mai      Juin     "
-    "Juillet  Ao\x96t     SeptembreOctobre  Novembre D\x82" "cembre ";
-constexpr std::string_view kGermanDays =
-    "Sonntag   Montag    Dienstag  Mittwoch  DonnerstagFreitag   Samstag   ";
+    "Juillet  Ao\x96t     SeptembreOctobre  Novembre D\x82"
+    "cembre ";
+constexpr std::string_view kGermanDays = "Sonntag   Montag    Dienstag  Mittwoch  DonnerstagFreitag   Samstag   ";
 constexpr std::string_view kGermanMonths =
     "Januar   Februar  M\x84rz     April    Mai      Juni     "
     "Juli     August   SeptemberOktober  November Dezember ";
-constexpr std::string_view kSpanishDays =
-    "Domingo  Lunes    Martes   MiercolesJueves   Viernes  Sabado   ";
+constexpr std::string_view kSpanishDays = "Domingo  Lunes    Martes   MiercolesJueves   Viernes  Sabado   ";
 constexpr std::string_view kSpanishMonths =
     "Enero     Febrero   Marzo     Abril     Mayo      Junio     "
     "Julio     Agosto    SeptiembreOctubre   Noviembre Diciembre ";
@@ -150,7 +146,6 @@ int ValueOrZero(const std::string& s) {
   return ReadDigits(TrimText(s), value) ? value : 0;
 }
 
-
 struct Parts {
   std::string first, second, third;
   bool AllBlank() const { return TrimText(first + second + third).empty(); }
@@ -217,8 +212,7 @@ int64_t DaysBeforeYear(int year) {
 }
 
 bool DayExists(int year, int month, int day) {
-  return year >= 1 && year <= 9999 && month >= 1 && month <= 12 && day >= 1 &&
-         day <= MonthLength(year, month);
+  return year >= 1 && year <= 9999 && month >= 1 && month <= 12 && day >= 1 && day <= MonthLength(year, month);
 }
 
 struct Ymd {
@@ -275,8 +269,7 @@ int WeekdayOfCanonical(const std::string& c) {
 bool IsValidCanonical(const std::string& c) {
   if ((c.size() != 8 && c.size() != 10) || c[2] != '/' || c[5] != '/') return false;
   int month = 0, day = 0, year = 0;
-  if (!ReadDigits(c.substr(0, 2), month) || !ReadDigits(c.substr(3, 2), day) ||
-      !ReadDigits(c.substr(6), year)) {
+  if (!ReadDigits(c.substr(0, 2), month) || !ReadDigits(c.substr(3, 2), day) || !ReadDigits(c.substr(6), year)) {
     return false;
   }
   if (c.size() == 8) year = std::stoi(ExpandYear(c.substr(6)));
@@ -332,7 +325,10 @@ void InitDateSettings() {
   DateSettings& d = Settings();
   d.DateType = static_cast<uint8_t>(DateTypeForLocale(UserLocale()));
   switch (d.DateType) {
-    case 3: case 4: case 5: case 6:
+    case 3:
+    case 4:
+    case 5:
+    case 6:
       d.DecimalPoint = ',';
       d.ThousandsSeparator = '.';
       break;
@@ -340,9 +336,7 @@ void InitDateSettings() {
       d.DecimalPoint = '.';
       d.ThousandsSeparator = ' ';
       break;
-    default:
-      d.DecimalPoint = '.';
-      d.ThousandsSeparator = ',';
+    default: d.DecimalPoint = '.'; d.ThousandsSeparator = ',';
   }
   d.EpochYear = static_cast<uint16_t>(std::max(0, CurrentEnv()->Today().year - 70));
 }
@@ -358,11 +352,26 @@ void SetDateType(int type) {
   d.DateType = static_cast<uint8_t>(NormalType(type));
   const std::string year = d.CenturyOn ? "yyyy" : "yy";
   switch (d.DateType) {
-    case 0: d.ShortDateFormat = "MM/dd/" + year; d.DateSeparator = '/'; break;
-    case 1: d.ShortDateFormat = year + ".MM.dd"; d.DateSeparator = '.'; break;
-    case 2: d.ShortDateFormat = "dd/MM/" + year; d.DateSeparator = '/'; break;
-    case 3: d.ShortDateFormat = "dd-MM-" + year; d.DateSeparator = '-'; break;
-    default: d.ShortDateFormat = "dd.MM." + year; d.DateSeparator = '.'; break;
+    case 0:
+      d.ShortDateFormat = "MM/dd/" + year;
+      d.DateSeparator = '/';
+      break;
+    case 1:
+      d.ShortDateFormat = year + ".MM.dd";
+      d.DateSeparator = '.';
+      break;
+    case 2:
+      d.ShortDateFormat = "dd/MM/" + year;
+      d.DateSeparator = '/';
+      break;
+    case 3:
+      d.ShortDateFormat = "dd-MM-" + year;
+      d.DateSeparator = '-';
+      break;
+    default:
+      d.ShortDateFormat = "dd.MM." + year;
+      d.DateSeparator = '.';
+      break;
   }
   ++g_format_generation;
 }
@@ -392,8 +401,7 @@ std::string DateToCanonical(const std::string& text) {
 std::string CanonicalToDate(const std::string& text) {
   Parts p = SplitAt(ShortText(text), '/');
   if (p.AllBlank()) return DateTemplate(CurrentType());
-  return Assemble(CurrentType(), PadLeft(p.first, 2), PadLeft(p.second, 2),
-                  WidenYear(PadLeft(p.third, 2)));
+  return Assemble(CurrentType(), PadLeft(p.first, 2), PadLeft(p.second, 2), WidenYear(PadLeft(p.third, 2)));
 }
 
 bool ValidDate(std::string& text) {
@@ -431,9 +439,8 @@ std::string DateToSortText(const std::string& text) {
     CenturyForced forced;
     c = DateToCanonical(text);
   }
-  const std::string sort = Digits(ValueOrZero(Sub(c, 6)), 4) +
-                           Digits(ValueOrZero(Sub(c, 0, 2)), 2) +
-                           Digits(ValueOrZero(Sub(c, 3, 2)), 2);
+  const std::string sort =
+      Digits(ValueOrZero(Sub(c, 6)), 4) + Digits(ValueOrZero(Sub(c, 0, 2)), 2) + Digits(ValueOrZero(Sub(c, 3, 2)), 2);
   return sort == "00000000" ? std::string(8, ' ') : sort;
 }
 
@@ -456,8 +463,7 @@ double DateToDayNumber(const std::string& text) {
     CenturyForced forced;
     c = DateToCanonical(text);
   }
-  return YmdToDayNumber(ValueOrZero(Sub(c, 6)), ValueOrZero(Sub(c, 0, 2)),
-                        ValueOrZero(Sub(c, 3, 2)));
+  return YmdToDayNumber(ValueOrZero(Sub(c, 6)), ValueOrZero(Sub(c, 0, 2)), ValueOrZero(Sub(c, 3, 2)));
 }
 
 std::string DayNumberToDate(double number) {

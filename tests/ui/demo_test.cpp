@@ -6,13 +6,12 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
-#include <csignal>
-
 #include <QLabel>
 #include <QListWidget>
 #include <QPushButton>
 #include <algorithm>
 #include <cctype>
+#include <csignal>
 #include <filesystem>
 #include <map>
 #include <string>
@@ -43,8 +42,8 @@ struct Movie {
   bool deleted;
 };
 
-const std::vector<std::string> kListing = {"title, C, 20, 0",  "year, N, 4, 0",   "color, L, 1, 0",
-                                           "runtime, N, 3, 0", "stars, C, 50, 0", "director, C, 20, 0",
+const std::vector<std::string> kListing = {"title, C, 20, 0",  "year, N, 4, 0",    "color, L, 1, 0",
+                                           "runtime, N, 3, 0", "stars, C, 50, 0",  "director, C, 20, 0",
                                            "plot, M, 10, 0",   "premiere, D, 8, 0"};
 
 class DemoTest : public ::testing::Test {
@@ -85,8 +84,9 @@ class DemoTest : public ::testing::Test {
       SetFieldNumber(2, m.year);
       SetFieldLogical(3, m.color);
       SetFieldNumber(4, m.runtime);
-      SetFieldText(8, m.premiere.empty() ? "" : m.premiere.substr(4, 2) + "/" + m.premiere.substr(6, 2) + "/" +
-                                                    m.premiere.substr(0, 4));
+      SetFieldText(8, m.premiere.empty()
+                          ? ""
+                          : m.premiere.substr(4, 2) + "/" + m.premiere.substr(6, 2) + "/" + m.premiere.substr(0, 4));
       if (!m.plot.empty()) SetFieldNumber(7, Areas().memo.write_text(*CurrentArea(), m.plot, 0));
       Append();
       if (m.deleted) DeleteRec();
@@ -210,7 +210,7 @@ TEST_F(DemoTest, EveryClickKeepsEveryRecord) {
   EXPECT_FALSE(fs::exists("movie.MDX"));
   EXPECT_TRUE(fs::exists("junk.dbf"));
   EXPECT_TRUE(FileExistsResolved("junk.DBT"));  // the memo's letter case may follow the table's
-  EXPECT_FALSE(fs::exists("movie.~DX"));  // the stand-in was backed up at the first click only
+  EXPECT_FALSE(fs::exists("movie.~DX"));        // the stand-in was backed up at the first click only
 }
 
 TEST_F(DemoTest, IndexFileSurvivesAsBackup) {
@@ -437,8 +437,8 @@ TEST_F(DemoTest, TheProgramPrintsEveryListingAndSavesAScreenshot) {
   const fs::path demo = fs::read_symlink("/proc/self/exe").parent_path().parent_path() / "app" / "movie-demo";
   if (!fs::exists(demo)) GTEST_SKIP() << "movie-demo not built";
   std::string out;
-  const int status =
-      test::RunCommand("QT_QPA_PLATFORM=offscreen " + demo.string() + " --clicks 2 --screenshot s.png 2>/dev/null", &out);
+  const int status = test::RunCommand(
+      "QT_QPA_PLATFORM=offscreen " + demo.string() + " --clicks 2 --screenshot s.png 2>/dev/null", &out);
   ASSERT_EQ(status, 0) << out;
   std::string want;
   for (int width : {20, 20, 30}) {

@@ -1,11 +1,11 @@
 // Status and progress windows: sizes, centring and the bar.
+#include "ui/ovmsg.h"
+
 #include <gtest/gtest.h>
 
 #include <QApplication>
 #include <QLabel>
 #include <QScreen>
-
-#include "ui/ovmsg.h"
 
 namespace ov {
 namespace {
