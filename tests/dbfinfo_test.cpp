@@ -9,6 +9,7 @@
 #include <string>
 #include <vector>
 
+#include "engine/dbf/dbf4.h"
 #include "engine/dbf/ovdbflow.h"
 #include "engine/support/ovcommon.h"
 #include "tests/test_support.h"
@@ -198,6 +199,29 @@ TEST_F(DbfinfoTest, RepairSaysWhatItChangedAndFailsOnWhatIsLeft) {
   test::WriteAll(Path("fix.dbf"), bytes);
   EXPECT_EQ(Run(Path("fix.dbf") + " --check --repair"), 1);
   EXPECT_EQ(Lines(out_), std::vector<std::string>{"record 2: 3 bytes of a partial record after the last"});
+}
+
+// A memo written but never referenced (a writer killed before its record
+// was written) goes back to the free chain and is reused.
+TEST_F(DbfinfoTest, RepairReturnsUnreachableMemoBlocks) {
+  Engine().table.CreateVersion = 0x8B;
+  DbfFile dbf;
+  CreateDbf(dbf, Path("memo.dbf"), std::vector<FieldDef>{{"NOTES", 'M', 10, 0}});
+  CloseDbf(dbf);
+  USE(Path("memo.dbf") + " EXCLUSIVE");
+  ClearRecord();
+  SetFieldNumber(1, Areas().memo.write_text(*CurrentArea(), "kept", 0));
+  Append();
+  const int32_t lost = Areas().memo.write_text(*CurrentArea(), std::string(1500, 'x'), 0);  // 3 blocks
+  CloseArea();
+  EXPECT_EQ(Run(Path("memo.dbf") + " --check"), 0) << out_;
+  EXPECT_EQ(Lines(out_), std::vector<std::string>{"unreachable memo blocks: 3"});
+  EXPECT_EQ(Run(Path("memo.dbf") + " --check --repair"), 0) << out_ << err_;
+  EXPECT_EQ(Lines(out_).at(0), "repaired: returned 3 unreachable blocks of " + Path("memo.dbt") + " to the free chain");
+  EXPECT_EQ(Run(Path("memo.dbf") + " --check"), 0) << out_;
+  EXPECT_EQ(out_, "");
+  USE(Path("memo.dbf"));
+  EXPECT_EQ(Areas().memo.write_text(*CurrentArea(), std::string(1400, 'y'), 0), lost);
 }
 
 TEST_F(DbfinfoTest, MissingFileAndBadArguments) {

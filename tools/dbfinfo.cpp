@@ -24,6 +24,7 @@
 #include "engine/dbf/dbf_check.h"
 #include "engine/dbf/ovdbflow.h"
 #include "engine/engine.h"
+#include "engine/memo/memo_area.h"
 #include "engine/memo/memo_check.h"
 #include "engine/support/codepage.h"
 #include "engine/support/ovcommon.h"
@@ -127,12 +128,9 @@ int Check(const std::string& path) {
   return findings.empty() ? 0 : 1;
 }
 
-// The memo side of a repair: returning unreachable blocks to the free
-// chain belongs here. Until then the memo file is left as it is.
-std::vector<std::string> RepairMemo(const std::string& table_path) {
-  (void)table_path;
-  return {};
-}
+// The memo side of a repair: blocks a killed writer left unreachable go
+// back to the free chain.
+std::vector<std::string> RepairMemo(const std::string& table_path) { return ReturnUnreachableMemoBlocks(table_path); }
 
 int Repair(const std::string& path) {
   std::vector<std::string> changes = RepairTable(path);

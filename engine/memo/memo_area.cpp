@@ -7,7 +7,9 @@
 #include <utility>
 #include <vector>
 
+#include "engine/memo/memo_check.h"
 #include "engine/memo/memo_create.h"
+#include "engine/memo/memo_internal.h"
 #include "engine/support/engine_state.h"
 #include "engine/support/ovcommon.h"
 
@@ -143,6 +145,62 @@ void PackMemofileOf(WorkArea& area) {
     GetDbfRecord(area.table, area.table.current_record);
     ScatterArea(area);
   }
+}
+
+namespace {
+
+constexpr int kRepairArea = 34;  // one of the engine's own areas
+
+// Every memo reference of the table, record by record (numbers only: a
+// record with two memo fields gives two).
+std::vector<int32_t> MemoReferences(WorkArea& area) {
+  std::vector<int32_t> refs;
+  for (int32_t n = 1; n <= area.table.record_count; ++n) {
+    GetDbfRecord(area.table, n);
+    if (Errors().DbfError != 0) break;
+    for (const FieldEntry& f : area.table.fields) {
+      if (f.type != 'M') continue;
+      const std::string text(area.table.record.data() + f.offset, f.length);
+      refs.push_back(static_cast<int32_t>(std::strtol(text.c_str(), nullptr, 10)));
+    }
+  }
+  return refs;
+}
+
+}  // namespace
+
+std::vector<std::string> ReturnUnreachableMemoBlocks(const std::string& table_path) {
+  std::vector<std::string> done;
+  // Held exclusively: blocks another writer has filled but its record does
+  // not point at yet would look unreachable, and must not be taken.
+  const int previous = SelectedArea();
+  SelectEngineArea(kRepairArea);
+  if (CurrentArea() == nullptr) {
+    QuietErrors quiet;
+    USE(table_path + " EXCLUSIVE");
+  }
+  WorkArea* area = CurrentArea();
+  MemoState* s = area != nullptr ? MemoStateOf(*area) : nullptr;
+  if (area == nullptr) {
+    done.push_back("memo file left as it is: the table cannot be held exclusively");
+  } else if (s != nullptr && memo_detail::IsDbase4Kind(s->kind)) {
+    std::vector<FreeRun> gaps;
+    uint32_t unreachable = 0;
+    // Only a sound file is mended: anything else would be a guess.
+    if (CheckMemoFile(*s->file, s->kind, MemoReferences(*area), &unreachable, &gaps).empty() && unreachable > 0) {
+      const std::string ctx = MemoContext(*s, "", "Repair");
+      if (LockMemoPadAndSeekEOF(*s, ctx) != 0) {
+        for (const FreeRun& g : gaps)
+          ReleaseMemoRun(*s, static_cast<int32_t>(g.first), static_cast<int32_t>(g.count), ctx);
+        UpdateMemoHeader(*s, "");
+        done.push_back("returned " + std::to_string(unreachable) + " unreachable blocks of " + s->name +
+                       " to the free chain");
+      }
+    }
+  }
+  if (CurrentArea() != nullptr) CloseArea();
+  SelectEngineArea(previous);
+  return done;
 }
 
 void PackMemofile() {

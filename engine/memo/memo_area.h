@@ -13,6 +13,7 @@
 
 #include <cstdint>
 #include <string>
+#include <vector>
 
 #include "engine/dbf/dbf4.h"
 #include "engine/memo/memo.h"
@@ -71,6 +72,12 @@ int32_t AddMemo(const std::string& text);
 // reference (see RebuildMemoFile); a failure leaves table and memo file
 // unchanged.
 void PackMemofile();
+
+// Returns the blocks of a sound dBASE IV / level 7 memo file that neither a
+// memo nor the free chain holds (left by a killed writer) to the free
+// chain, holding the table exclusively in the engine's area 34; one line
+// per change. Other kinds have no chain: only a pack reclaims their space.
+std::vector<std::string> ReturnUnreachableMemoBlocks(const std::string& table_path);
 void PackMemofileOf(WorkArea& area);
 
 // Closes the area's memo file, creates an empty one of the default kind

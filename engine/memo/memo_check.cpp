@@ -174,7 +174,10 @@ std::string Owner(const Span& s) {
 
 // Reports spans that share blocks; answers how many blocks of [lo, hi)
 // the spans hold together.
-uint64_t CheckOverlaps(std::vector<Span>& spans, uint64_t lo, uint64_t hi, std::vector<CheckFinding>& out) {
+// Sorts the spans and reports overlaps; answers the blocks in [lo, hi) they
+// cover and, when `gaps` is given, lists the runs in [lo, hi) none covers.
+uint64_t CheckOverlaps(std::vector<Span>& spans, uint64_t lo, uint64_t hi, std::vector<CheckFinding>& out,
+                       std::vector<FreeRun>* gaps) {
   std::sort(spans.begin(), spans.end(),
             [](const Span& a, const Span& b) { return a.first != b.first ? a.first < b.first : a.record < b.record; });
   uint64_t reach = 0, covered = 0;
@@ -186,6 +189,10 @@ uint64_t CheckOverlaps(std::vector<Span>& spans, uint64_t lo, uint64_t hi, std::
       AddFinding(out, memos ? FindingKind::kMemoShared : FindingKind::kFreeChain, static_cast<int64_t>(s.first),
                  Owner(s) + " overlaps the " + Owner(*widest));
     }
+    const uint64_t cursor = std::max(reach, lo);
+    if (gaps != nullptr && s.first > cursor && cursor < hi) {
+      gaps->push_back({static_cast<uint32_t>(cursor), static_cast<uint32_t>(std::min(s.first, hi) - cursor)});
+    }
     const uint64_t from = std::max({s.first, reach, lo});
     if (std::min(end, hi) > from) covered += std::min(end, hi) - from;
     if (end > reach) {
@@ -193,6 +200,9 @@ uint64_t CheckOverlaps(std::vector<Span>& spans, uint64_t lo, uint64_t hi, std::
       widest = &s;
     }
   }
+  const uint64_t cursor = std::max(reach, lo);
+  if (gaps != nullptr && cursor < hi)
+    gaps->push_back({static_cast<uint32_t>(cursor), static_cast<uint32_t>(hi - cursor)});
   return covered;
 }
 
@@ -233,13 +243,14 @@ std::vector<FreeRun> WalkFreeChain(File& file, uint16_t block_size, std::vector<
 namespace {
 
 // The free chain and the overlaps of `spans` (the live memos) in `m`.
-void CheckSpans(MemoFile& m, std::vector<Span> spans, uint32_t* unreachable, std::vector<CheckFinding>& out) {
+void CheckSpans(MemoFile& m, std::vector<Span> spans, uint32_t* unreachable, std::vector<CheckFinding>& out,
+                std::vector<FreeRun>* gaps = nullptr) {
   if (IsDbase4Kind(m.kind)) {
     for (const FreeRun& r : WalkFreeChain(*m.file, m.block_size, out)) spans.push_back({r.first, r.count, 0, ""});
   }
   const uint64_t lo = (HeaderBytes(m) + m.block_size - 1) / m.block_size;
   const uint64_t hi = m.size / m.block_size;
-  const uint64_t covered = CheckOverlaps(spans, lo, hi, out);
+  const uint64_t covered = CheckOverlaps(spans, lo, hi, out, gaps);
   if (unreachable != nullptr && hi > lo) {
     *unreachable = static_cast<uint32_t>(std::min<uint64_t>(hi - lo - covered, UINT32_MAX));
   }
@@ -247,7 +258,7 @@ void CheckSpans(MemoFile& m, std::vector<Span> spans, uint32_t* unreachable, std
 
 }  // namespace
 
-std::vector<CheckFinding> CheckMemo(const std::string& table_path, uint32_t* unreachable) {
+std::vector<CheckFinding> CheckMemo(const std::string& table_path, uint32_t* unreachable, std::vector<FreeRun>* gaps) {
   if (unreachable != nullptr) *unreachable = 0;
   std::vector<CheckFinding> out;
   CheckedTable t;
@@ -257,12 +268,12 @@ std::vector<CheckFinding> CheckMemo(const std::string& table_path, uint32_t* unr
   if (!t.dbf.has_memo || !memo_fields) return out;
   MemoFile m;
   if (!OpenMemo(t.dbf, m, out)) return out;
-  CheckSpans(m, ReferencedMemos(t, m, out), unreachable, out);
+  CheckSpans(m, ReferencedMemos(t, m, out), unreachable, out, gaps);
   return out;
 }
 
 std::vector<CheckFinding> CheckMemoFile(File& file, MemoKind kind, const std::vector<int32_t>& references,
-                                        uint32_t* unreachable) {
+                                        uint32_t* unreachable, std::vector<FreeRun>* gaps) {
   if (unreachable != nullptr) *unreachable = 0;
   std::vector<CheckFinding> out;
   MemoFile m;
@@ -278,7 +289,7 @@ std::vector<CheckFinding> CheckMemoFile(File& file, MemoKind kind, const std::ve
     Span s = MemoSpan(m, static_cast<int64_t>(i + 1), "memo", references[i], out);
     if (s.count > 0) spans.push_back(std::move(s));
   }
-  CheckSpans(m, std::move(spans), unreachable, out);
+  CheckSpans(m, std::move(spans), unreachable, out, gaps);
   return out;
 }
 

@@ -40,14 +40,16 @@ std::vector<FreeRun> WalkFreeChain(File& file, uint16_t block_size, std::vector<
 
 // The findings of the memo file of the table `table_path`; none for a
 // table without memo fields. `unreachable`, when given, receives the count
-// of blocks no memo and no free run holds.
-std::vector<CheckFinding> CheckMemo(const std::string& table_path, uint32_t* unreachable = nullptr);
+// of blocks no memo and no free run holds, and `gaps`, when given, the
+// runs they form.
+std::vector<CheckFinding> CheckMemo(const std::string& table_path, uint32_t* unreachable = nullptr,
+                                    std::vector<FreeRun>* gaps = nullptr);
 
 // The findings of the memo file `file` of `kind`, read through the caller's
 // handle, whose memos are `references` (block numbers as records hold
 // them; record n is references[n - 1], 0 = none).
 std::vector<CheckFinding> CheckMemoFile(File& file, MemoKind kind, const std::vector<int32_t>& references,
-                                        uint32_t* unreachable = nullptr);
+                                        uint32_t* unreachable = nullptr, std::vector<FreeRun>* gaps = nullptr);
 
 // The table check, then the memo check when the table is readable.
 std::vector<CheckFinding> CheckTableAndMemo(const std::string& table_path, uint32_t* unreachable = nullptr);
