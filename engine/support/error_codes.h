@@ -29,6 +29,16 @@ inline constexpr uint16_t kFileInUse = 214;
 inline constexpr uint16_t kNoDatabase = 215;
 inline constexpr uint16_t kNoMemory = 217;
 inline constexpr uint16_t kBadParameter = 220;
+// Index files.
+inline constexpr uint16_t kIndexNotOpen = 221;
+inline constexpr uint16_t kBadIndex = 222;
+inline constexpr uint16_t kExclusiveRequired = 225;
+inline constexpr uint16_t kDiskSpace = 227;
+// A 48th tag: an index file has 47 tag slots. Refused before the build
+// writes anything, as an invalid parameter.
+inline constexpr uint16_t kTooManyTags = kBadParameter;
+// A key expression longer than 220 characters.
+inline constexpr uint16_t kKeyTooLong = 300;
 inline constexpr uint16_t kInternal = 254;
 inline constexpr uint16_t kBadSize = 266;
 // Expressions.
