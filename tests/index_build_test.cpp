@@ -5,6 +5,7 @@
 
 #include <algorithm>
 #include <cstdio>
+#include <filesystem>
 #include <map>
 #include <random>
 #include <sstream>
@@ -325,6 +326,26 @@ TEST_F(IndexBuildTest, NumbersOutOfRangeAreClampedAndReindexRebuilds) {
   EXPECT_EQ(Walked(Path("T.MDX")), first);
   ASSERT_EQ(steps.size(), 20u);  // ten per tag
   EXPECT_EQ(steps.back(), 10);
+}
+
+TEST_F(IndexBuildTest, DbfinfoListsTheTags) {
+  std::error_code ec;
+  const auto tool = std::filesystem::read_symlink("/proc/self/exe", ec).parent_path().parent_path() / "tools/dbfinfo";
+  if (!std::filesystem::exists(tool)) GTEST_SKIP() << "dbfinfo not built";
+  MakeTable(RandomRows(400, 7));
+  ASSERT_TRUE(MakeMdx({kTags[2], kTags[4], kTags[5], kTags[6]}, "", true));
+  CloseArea();
+  std::string out;
+  ASSERT_EQ(test::RunCommand(tool.string() + " " + Path("T.DBF"), &out), 0);
+  const std::string want =
+      "index: T.MDX\n"
+      "tag DT: key DT; for -; type D; length 8; unique no; descending no; keys 400; height 2\n"
+      "tag UCITY: key CITY; for -; type C; length 10; unique yes; descending no; keys 7; height 1\n"
+      "tag POS: key NAME; for AMT > 0; type C; length 20; unique no; descending no; keys " +
+      std::to_string(Model([](const Row&) { return 0; }, false, false, [](const Row& r) { return r.amt > 0; }).size()) +
+      "; height 2\n"
+      "tag BIG: key BIG+CITY; for -; type C; length 80; unique no; descending no; keys 400; height 3\n";
+  EXPECT_NE(out.find(want), std::string::npos) << out;
 }
 
 }  // namespace

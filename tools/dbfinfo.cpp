@@ -1,6 +1,7 @@
 // dbfinfo: prints the header and field list of a table file.
 //
 //   dbfinfo FILE                 describe FILE (opened read-only, shared)
+//                                and the tags of its production index
 //   dbfinfo FILE --check         check FILE and its memo file: one line per
 //                                finding, exit status 1 when there are any
 //   dbfinfo FILE --check --repair
@@ -24,6 +25,7 @@
 #include "engine/dbf/dbf_check.h"
 #include "engine/dbf/ovdbflow.h"
 #include "engine/engine.h"
+#include "engine/index/mdx_walk.h"
 #include "engine/memo/memo_area.h"
 #include "engine/memo/memo_check.h"
 #include "engine/support/codepage.h"
@@ -83,6 +85,29 @@ void PrintInfo(const DbfFile& dbf) {
   }
 }
 
+// The production index beside the table, one line per tag.
+void PrintIndex(const std::string& table_path) {
+  const std::string mdx = ResolveName(ForceExt(table_path, "MDX"));
+  if (!FileExistsResolved(mdx)) return;
+  std::vector<TagSummary> tags;
+  std::string error;
+  std::cout << "index: " << BareName(mdx) << "\n";
+  if (!ReadIndexSummary(mdx, tags, error)) {
+    std::cout << "  unreadable: " << error << "\n";
+    return;
+  }
+  auto yes_no = [](bool b) { return b ? "yes" : "no"; };
+  for (const TagSummary& t : tags) {
+    const mdx::TagHeader& h = t.header;
+    std::cout << "tag " << t.slot.name << ": key " << h.key_expr << "; for " << (h.for_expr.empty() ? "-" : h.for_expr)
+              << "; type " << (h.key_type != 0 ? std::string(1, h.key_type) : "?") << "; length " << h.key_length
+              << "; unique " << yes_no(h.unique) << "; descending " << yes_no(h.descending) << "; keys " << t.keys
+              << "; height " << t.height;
+    if (!t.error.empty()) std::cout << "; damaged: " << t.error;
+    std::cout << "\n";
+  }
+}
+
 // Prints the pending report the way the error handler would show it and
 // answers the exit status for it.
 int ReportFailure() {
@@ -104,6 +129,7 @@ int Describe(const std::string& path) {
   OpenDbf(dbf);
   if (Errors().DbfError != 0) return ReportFailure();
   PrintInfo(dbf);
+  PrintIndex(dbf.path);
   CloseDbf(dbf);
   return Errors().DbfError != 0 ? ReportFailure() : 0;
 }
