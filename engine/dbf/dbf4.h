@@ -240,6 +240,10 @@ void SetWhileCondition(std::function<bool()> callback);
 bool SetWhileExpression(const std::string& text);
 // Record count refreshed from the file size.
 void RefreshRecCount(WorkArea& area);
+// Whether the area's reads may come from its table's read-ahead window:
+// always when no other process may write the table, otherwise only while
+// the area holds no lock.
+bool MayReadAhead(const WorkArea& area);
 // Runs the relation hook of the current area with its checks.
 void RunRelationHook(WorkArea& area);
 

@@ -14,6 +14,7 @@
 #include <algorithm>
 #include <climits>
 #include <cstdint>
+#include <optional>
 #include <string>
 #include <utility>
 
@@ -58,11 +59,29 @@ bool Visible(const WorkArea& a) {
 bool InWhile(const WorkArea& a) { return !a.while_cond.is_set() || Holds(a.while_cond); }
 
 // Reads record n into the raw and typed record; false after a report.
-bool ReadRecord(WorkArea& a, int32_t n) {
-  GetDbfRecord(a.table, n);
+// `ahead`: how the read may use the table's read-ahead window (none for
+// jumps such as GO, the held records for a re-read, a fill in the walk's
+// direction for steps in natural order).
+bool ReadRecord(WorkArea& a, int32_t n, std::optional<ReadAhead> ahead = std::nullopt) {
+  if (ahead && MayReadAhead(a)) {
+    GetDbfRecordAhead(a.table, n, *ahead);
+  } else {
+    GetDbfRecord(a.table, n);
+  }
   if (Errors().DbfError != 0) return false;
   ScatterArea(a);
   return true;
+}
+
+// A step's reading: index orders jump about, natural order walks.
+std::optional<ReadAhead> StepReading(bool ordered, bool forward) {
+  if (ordered) return std::nullopt;
+  return forward ? ReadAhead::kForward : ReadAhead::kBackward;
+}
+
+// A shared table's walk starts with what the file holds now.
+void StartWalk(WorkArea& a) {
+  if (OthersMayWrite(a.table)) DropReadWindow(a.table);
 }
 
 // The end-of-file position: one past the last record, nothing in it.
@@ -116,7 +135,9 @@ bool TopBody(WorkArea& a, bool mark_top = false) {
     if (mark_top) Notify(Ix().mark_beginning, a, ordered);
     return true;
   }
-  if (!ReadRecord(a, n)) return false;
+  StartWalk(a);
+  const std::optional<ReadAhead> reading = StepReading(ordered, true);
+  if (!ReadRecord(a, n, reading)) return false;
   while (!Visible(a) && !a.table.at_end) {
     n = StepFrom(a, ordered, true, n);
     if (n == 0) {
@@ -124,7 +145,7 @@ bool TopBody(WorkArea& a, bool mark_top = false) {
       Notify(Ix().sync, a, ordered);
       break;
     }
-    if (!ReadRecord(a, n)) return false;
+    if (!ReadRecord(a, n, reading)) return false;
   }
   if (mark_top) Notify(Ix().mark_beginning, a, ordered);
   Notify(Ix().finish, a, ordered);
@@ -135,8 +156,9 @@ bool BottomBody(WorkArea& a) {
   const bool ordered = Ordered(a);
   auto seq = IndexSequence(a, ordered);
   int32_t n = ordered ? InTable(a, Ix().last(a)) : a.table.record_count;
+  StartWalk(a);
   while (n != 0) {
-    if (!ReadRecord(a, n)) return false;
+    if (!ReadRecord(a, n, StepReading(ordered, false))) return false;
     if (Visible(a)) break;
     n = StepFrom(a, ordered, false, n);
   }
@@ -184,7 +206,7 @@ SkipRun StepVisible(WorkArea& a, bool ordered, bool forward, int64_t count) {
       run.hit_end = true;
       break;
     }
-    if (!ReadRecord(a, next)) {
+    if (!ReadRecord(a, next, StepReading(ordered, forward))) {
       run.read_failed = true;
       break;
     }
@@ -204,7 +226,7 @@ bool BackToLastGood(WorkArea& a, bool ordered, int32_t last_good) {
   if (last_good < 1 || last_good > a.table.record_count) {
     ClearRecord();
     a.table.current_record = a.table.record_count + 1;
-  } else if (!ReadRecord(a, last_good)) {
+  } else if (!ReadRecord(a, last_good, ReadAhead::kHeldOnly)) {
     return false;
   }
   Notify(Ix().sync, a, ordered);
@@ -256,7 +278,7 @@ bool Reread(WorkArea& a) {
     a.table.at_beginning = at_beginning;
     return true;
   }
-  return ReadRecord(a, a.table.current_record);
+  return ReadRecord(a, a.table.current_record, ReadAhead::kHeldOnly);
 }
 
 // GO within 1..count; false after a read error.
@@ -310,8 +332,16 @@ class KeepSelection {
 
 }  // namespace
 
+bool MayReadAhead(const WorkArea& area) {
+  if (!OthersMayWrite(area.table)) return true;
+  return area.lock_state == 0 && area.record_locks.empty() && !area.table.header_locked;
+}
+
 void RefreshRecCount(WorkArea& area) {
   DbfFile& t = area.table;
+  // Whoever refreshes is about to look past what the window holds, or to
+  // change records behind the table layer (a memo pack): it starts over.
+  DropReadWindow(t);
   uint64_t size = 0;
   if (!t.file || t.record_length == 0 || t.file->Size(size) != 0) return;
   const uint64_t n = size > t.header_length ? (size - t.header_length) / t.record_length : 0;
@@ -432,7 +462,9 @@ bool GoIfValid(int32_t n) {
 bool dEOF() {
   if (!CheckInUse("dEOF")) return true;
   WorkArea& a = *CurrentArea();
-  RefreshRecCount(a);
+  // Only the end of the known count can have moved past the current
+  // record: the count is asked of the file there, not on every step.
+  if (a.table.current_record >= a.table.record_count || a.table.at_end) RefreshRecCount(a);
   if (a.table.current_record > a.table.record_count) a.table.at_end = true;
   if (Ordered(a) && Ix().at_end) return Ix().at_end(a);
   return a.table.at_end;

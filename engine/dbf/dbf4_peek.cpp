@@ -169,7 +169,8 @@ void Poke(const std::string& text, int field, int32_t n) {
   if (!InFieldRange(area, field) || !InRecordRange(area, n) || text.empty()) return;
   const FieldSpan span = SpanOf(area, field);
   const std::string bytes = text.substr(0, span.length);
-  const DbfFile& t = area.table;
+  DbfFile& t = area.table;
+  DropReadWindow(t);
   const uint16_t code = t.file->WriteAt(t.RecordOffset(n) + span.offset, bytes.data(), bytes.size());
   if (code != 0) {
     ReportError(code, context);

@@ -22,6 +22,7 @@ std::string NotDbase(const std::string& who, const std::string& why, const std::
 // Drops the file and buffers of a failed open; the record is left closed.
 void ReleaseDbf(DbfFile& dbf) {
   dbf.file.reset();
+  dbf.window = ReadWindow{};
   dbf.fields.clear();
   dbf.record.clear();
   dbf.record.shrink_to_fit();
@@ -302,6 +303,7 @@ void RepairOnOpen(DbfFile& dbf) {
 }  // namespace
 
 uint16_t RepairEndOfTable(DbfFile& dbf, bool may_lower, EndRepair& done) {
+  DropReadWindow(dbf);
   EndLock lock(dbf);
   if (lock.code() != 0) return lock.code();
   // The header as it is now: another process may have written it since.
@@ -427,10 +429,27 @@ void CreateDbf(DbfFile& dbf, const std::string& name, std::span<const FieldDef> 
   }
 }
 
-void GetDbfRecord(DbfFile& dbf, int32_t n) {
+namespace {
+
+// The record buffer's translation after a read: the read filter, then OEM
+// to ANSI, with the stored image kept for the next write.
+void TranslateRead(DbfFile& dbf) {
+  if (!TranslatesText(dbf)) return;
+  dbf.stored.assign(dbf.record.begin(), dbf.record.end());
+  char* body = dbf.record.data() + 1;
+  const size_t len = dbf.record.size() - 1;
+  if (dbf.read_filter) dbf.read_filter(body, len);
+  if (dbf.oem) OemToAnsiBuf(body, len);
+  dbf.stored_text.assign(dbf.record.begin(), dbf.record.end());
+}
+
+bool CheckRead(DbfFile& dbf, int32_t n) {
   Errors().DbfError = 0;
-  if (!CheckOpen(dbf, "  [GetDbfRecord]")) return;
-  if (!CheckRecordNumber(dbf, n, "GetDbfRecord")) return;
+  return CheckOpen(dbf, "  [GetDbfRecord]") && CheckRecordNumber(dbf, n, "GetDbfRecord");
+}
+
+// Record n alone, straight from the file.
+void ReadSingle(DbfFile& dbf, int32_t n) {
   dbf.at_end = dbf.at_beginning = false;
   // Read into a spare buffer so a failed read keeps the current record.
   std::vector<char>& spare = dbf.scratch;
@@ -444,13 +463,73 @@ void GetDbfRecord(DbfFile& dbf, int32_t n) {
   }
   dbf.record.swap(spare);
   dbf.current_record = n;
-  if (!TranslatesText(dbf)) return;
-  dbf.stored.assign(dbf.record.begin(), dbf.record.end());
-  char* body = dbf.record.data() + 1;
-  const size_t len = dbf.record.size() - 1;
-  if (dbf.read_filter) dbf.read_filter(body, len);
-  if (dbf.oem) OemToAnsiBuf(body, len);
-  dbf.stored_text.assign(dbf.record.begin(), dbf.record.end());
+  TranslateRead(dbf);
+}
+
+int32_t RecordsPerWindow(const DbfFile& dbf) {
+  return static_cast<int32_t>(std::max<size_t>(1, kReadWindowBytes / std::max<size_t>(dbf.record_length, 1)));
+}
+
+// Fills the window with the records from `first` on, up to the known
+// count. A failed or short read leaves it empty: each record is then read
+// alone and a record cut short is reported as such.
+void FillWindow(DbfFile& dbf, int32_t first) {
+  ReadWindow& w = dbf.window;
+  w.count = 0;
+  const size_t length = std::max<size_t>(dbf.record_length, 1);
+  const int64_t records = std::min<int64_t>(RecordsPerWindow(dbf), int64_t{dbf.record_count} - first + 1);
+  if (records < 1) return;
+  w.bytes.resize(static_cast<size_t>(records) * length);
+  size_t got = 0;
+  if (dbf.file->ReadAt(dbf.RecordOffset(first), w.bytes.data(), w.bytes.size(), got) != 0) return;
+  if (got != w.bytes.size()) return;
+  w.first = first;
+  w.count = static_cast<int32_t>(records);
+}
+
+// Whether the window holds n, filling it when the read may.
+bool WindowHolds(DbfFile& dbf, int32_t n, ReadAhead ahead) {
+  if (dbf.window.Holds(n) || ahead == ReadAhead::kHeldOnly) return dbf.window.Holds(n);
+  FillWindow(dbf, ahead == ReadAhead::kForward ? n : std::max(1, n - RecordsPerWindow(dbf) + 1));
+  return dbf.window.Holds(n);
+}
+
+const char* HeldRecord(const DbfFile& dbf, int32_t n) {
+  return dbf.window.bytes.data() + static_cast<size_t>(n - dbf.window.first) * dbf.record_length;
+}
+
+}  // namespace
+
+void GetDbfRecord(DbfFile& dbf, int32_t n) {
+  DropReadWindow(dbf);
+  if (CheckRead(dbf, n)) ReadSingle(dbf, n);
+}
+
+void GetDbfRecordAhead(DbfFile& dbf, int32_t n, ReadAhead ahead) {
+  if (!CheckRead(dbf, n)) return;
+  // What the window cannot give (a record cut short, a failed read) is
+  // read alone, to be reported as such.
+  if (!WindowHolds(dbf, n, ahead)) {
+    ReadSingle(dbf, n);
+    return;
+  }
+  dbf.at_end = dbf.at_beginning = false;
+  const char* at = HeldRecord(dbf, n);
+  dbf.record.assign(at, at + dbf.record_length);
+  dbf.current_record = n;
+  TranslateRead(dbf);
+}
+
+const char* WindowRecord(DbfFile& dbf, int32_t n) {
+  if (!dbf.is_open() || !dbf.file || n < 1 || n > dbf.record_count) return nullptr;
+  return WindowHolds(dbf, n, ReadAhead::kForward) ? HeldRecord(dbf, n) : nullptr;
+}
+
+void DropReadWindow(DbfFile& dbf) { dbf.window.count = 0; }
+
+bool OthersMayWrite(const DbfFile& dbf) {
+  const uint16_t share = dbf.open_mode & fmode::kShareMask;
+  return share != fmode::kDenyAll && share != fmode::kDenyWrite;
 }
 
 bool TranslatesText(const DbfFile& dbf) { return dbf.oem || dbf.read_filter || dbf.write_filter; }
@@ -498,6 +577,7 @@ void PutDbfRecord(DbfFile& dbf, int32_t n) {
     return;
   }
   if (append) n = dbf.record_count + 1;
+  DropReadWindow(dbf);
   // Translate a copy: translating the buffer back would lose characters
   // that have no twin in the other code page.
   std::vector<char>& out = dbf.scratch;
@@ -533,6 +613,7 @@ void PutDeleteFlag(DbfFile& dbf, int32_t n) {
   constexpr const char* kRoutine = " [DeleteRec/RecallRec]";
   if (!CheckOpen(dbf, kRoutine)) return;
   if (!CheckRecordNumber(dbf, n, "DeleteRec/RecallRec")) return;
+  DropReadWindow(dbf);
   uint16_t code = dbf.file->WriteAt(dbf.RecordOffset(n), dbf.record.data(), 1);
   if (code != 0) {
     ReportError(code, FileContext(dbf, kRoutine));
@@ -544,6 +625,7 @@ void PutDeleteFlag(DbfFile& dbf, int32_t n) {
 
 void FlushDbf(DbfFile& dbf) {
   Errors().DbfError = 0;
+  DropReadWindow(dbf);
   if (dbf.state == DbfState::kClosed || dbf.state == DbfState::kClean || !dbf.file) return;
   uint16_t code = WriteHeaderAndEof(dbf);
   dbf.state = DbfState::kClean;

@@ -76,6 +76,33 @@ struct FieldDef {
 // Translation of a record's bytes after the deletion flag.
 using RecordFilter = std::function<void(char* bytes, size_t count)>;
 
+// Records read ahead of a walk in record order, in pieces of
+// kReadWindowBytes, so a walk costs one system call per piece rather than
+// one per record.
+//
+// A cached record is the bytes record n had in the file when the window
+// was filled, before any translation. It may serve a read only while this
+// table has written nothing since (every write through this record, a
+// flush, a count refresh, a close and a plain GetDbfRecord drop the window)
+// and only where the caller allows it: the work areas allow it in a table
+// no other process may write, and in a shared table only for reads made
+// while the area holds no lock, by the walk that filled it. It may not be
+// a record past the count known when it was filled, a part of a record, or
+// the answer to a read made under a lock of a shared table.
+struct ReadWindow {
+  std::vector<char> bytes;
+  int32_t first = 0;  // record number of the first record held
+  int32_t count = 0;  // whole records held; 0 = empty
+  bool Holds(int32_t n) const { return count > 0 && n >= first && n - first < count; }
+};
+
+inline constexpr size_t kReadWindowBytes = 64 * 1024;
+
+// How GetDbfRecordAhead may use the window: serve a record it holds or
+// read that one record alone, or fill it from the record onward
+// (forward) or up to it (backward) when it does not hold the record.
+enum class ReadAhead : uint8_t { kHeldOnly, kForward, kBackward };
+
 struct DbfFile {
   std::string path;        // full path with extension
   std::string short_name;  // file name without directory
@@ -104,6 +131,7 @@ struct DbfFile {
   bool oem = false;
   RecordFilter write_filter;
   RecordFilter read_filter;
+  ReadWindow window;
   std::unique_ptr<File> file;
   // The header byte of the lock area is held (LockHeaderByte): the end of
   // the table is written without taking it again, and without letting go.
@@ -120,7 +148,20 @@ void OpenDbf(DbfFile& dbf);
 // Creates a table from field definitions and closes it again; creates the
 // empty memo file too when a field needs one.
 void CreateDbf(DbfFile& dbf, const std::string& name, std::span<const FieldDef> fields);
+// Reads record n from the file, dropping the read-ahead window.
 void GetDbfRecord(DbfFile& dbf, int32_t n);
+// Reads record n as GetDbfRecord does, through the read-ahead window;
+// reports and effects are the same. For walks the caller may serve from a
+// window (see ReadWindow).
+void GetDbfRecordAhead(DbfFile& dbf, int32_t n, ReadAhead ahead);
+// The stored bytes of record n from the window, filled forward from n
+// when it does not hold n; nullptr (nothing reported) when n lies outside
+// 1..count or the file holds no whole record n. The record buffer and the
+// current record stay as they are.
+const char* WindowRecord(DbfFile& dbf, int32_t n);
+void DropReadWindow(DbfFile& dbf);
+// Whether another process may write the table while it is open.
+bool OthersMayWrite(const DbfFile& dbf);
 // Writes the record buffer as record n; n beyond the end appends.
 void PutDbfRecord(DbfFile& dbf, int32_t n);
 void AppendDbfRecord(DbfFile& dbf);

@@ -1,0 +1,124 @@
+// Walks served from the table's read-ahead window: a record read under a
+// lock of a shared table, and every record after a write of the area, is
+// what the file holds; records appended by others are reached.
+#include <gtest/gtest.h>
+
+#include <string>
+#include <vector>
+
+#include "engine/dbf/dbf4.h"
+#include "engine/dbf/dbf4_search.h"
+#include "engine/support/ovcommon.h"
+#include "tests/test_support.h"
+
+namespace ov {
+namespace {
+
+constexpr int kRecords = 10;
+
+void AppendName(const std::string& name) {
+  ASSERT_TRUE(ALock());
+  ClearRecord();
+  SetFieldText(1, name);
+  Append();
+  Unlock();
+}
+
+// Replaces record n's name under its lock, from wherever the area stands.
+void ReplaceName(int32_t n, const std::string& name) {
+  GO(n);
+  ASSERT_TRUE(RLock());
+  SetFieldText(1, name);
+  Replace();
+  Unlock();
+}
+
+std::string Name() { return TrimRightText(GetFieldText(1)); }
+
+class DbfScanTest : public test::EngineTest {
+ protected:
+  // The table "scan" with records "a1".."a10", open in area 1.
+  void SetUp() override {
+    test::EngineTest::SetUp();
+    table_ = Path("scan.dbf");
+    const FieldDef fields[] = {{"name", 'C', 10, 0}};
+    DbfFile dbf;
+    CreateDbf(dbf, table_, fields);
+    USE(table_);
+    for (int k = 1; k <= kRecords; ++k) AppendName("a" + std::to_string(k));
+  }
+
+  std::string table_;
+};
+
+// The walker's window holds the old records while another process
+// replaces two of them and appends one; the reads made under a record lock
+// and under the append lock see the replacements.
+TEST_F(DbfScanTest, ReadsUnderLocksSeeWhatAnotherProcessCommitted) {
+  GoTop();
+  auto other = [this](const std::function<void()>& work) {
+    Select(2);  // area 1 is the walker's, inherited
+    USE(table_ + " ALIAS OTHER");
+    work();
+    return Errors().DbfError == 0;
+  };
+  test::ChildHolder first([&] { return other([] { ReplaceName(3, "b3"); }); });
+  ASSERT_TRUE(first.ready());
+  SKIP(1);
+  ASSERT_TRUE(RLock());
+  SKIP(1);
+  EXPECT_EQ(Name(), "b3");
+  Unlock();
+  SKIP(1);  // record 4: the window now holds 4 to 10 as they are
+  test::ChildHolder second([&] {
+    return other([] {
+      ReplaceName(6, "b6");
+      AppendName("a11");
+    });
+  });
+  ASSERT_TRUE(second.ready());
+  SKIP(1);
+  ASSERT_TRUE(ALock());
+  SKIP(1);
+  EXPECT_EQ(Name(), "b6");
+  Unlock();
+  std::vector<std::string> rest;
+  for (SKIP(1); !dEOF(); SKIP(1)) rest.push_back(Name());
+  EXPECT_EQ(rest, (std::vector<std::string>{"a7", "a8", "a9", "a10", "a11"}));
+  EXPECT_EQ(RecCount(), kRecords + 1);
+}
+
+// The area's own writes (Replace, DeleteRec, Poke) reach its next steps,
+// whether others may write the table or not.
+TEST_F(DbfScanTest, TheAreasWritesReachItsWalk) {
+  for (const bool exclusive : {false, true}) {
+    SCOPED_TRACE(exclusive);
+    CloseArea();
+    USE(table_ + (exclusive ? " EXCLUSIVE" : ""));
+    SetIgnoreDel(true);
+    GoTop();
+    ASSERT_TRUE(RLock());
+    SetFieldText(1, "c1");
+    Replace();
+    Unlock();
+    SKIP(0);
+    EXPECT_EQ(Name(), "c1");
+    SKIP(1);                          // the window holds 2 on
+    if (exclusive) Poke("e4", 1, 4);  // a shared table wants the record locked
+    SKIP(2);
+    EXPECT_EQ(Name(), exclusive ? "e4" : "a4");
+    ASSERT_TRUE(RLock());
+    DeleteRec();
+    Unlock();
+    SKIP(-1);
+    SKIP(1);  // over the deleted record
+    EXPECT_EQ(Name(), "a5");
+    GO(4);
+    ASSERT_TRUE(RLock());
+    RecallRec();
+    Unlock();
+  }
+}
+
+}  // namespace
+}  // namespace ov
