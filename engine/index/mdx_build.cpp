@@ -93,8 +93,10 @@ class Builder {
         tree_(*target.file, mdx::NextBlock(target.size), spec.format, spec.unique) {}
 
   bool Run(BuildResult& result) {
-    const size_t pair = spec_.format.length + 4u;
-    const int64_t pointers = IndexEngine().BuildMemory / static_cast<int64_t>(pair + 4);
+    // A pair, its pointer and, while sorting, the pointer with its key's
+    // first bytes.
+    const size_t per_pair = spec_.format.length + 4u + 4u + 16u;
+    const int64_t pointers = IndexEngine().BuildMemory / static_cast<int64_t>(per_pair);
     if (pointers < static_cast<int64_t>(kMinPointers)) {
       f_ = {err::kNoMemory, "_to_allocate_at_least_256_s_ptrs [MakeIndex]"};
       return false;

@@ -24,10 +24,16 @@ int ComparePairs(const KeyFormat& f, const uint8_t* a, const uint8_t* b) {
   return ra < rb ? -1 : ra > rb ? 1 : 0;
 }
 
-template <typename Less>
-void InsertionSort(uint32_t* a, ptrdiff_t n, Less less) {
+// A pointer with the first bytes of its key, most significant first.
+struct Tagged {
+  uint64_t prefix;
+  uint32_t index;
+};
+
+template <typename T, typename Less>
+void InsertionSort(T* a, ptrdiff_t n, Less less) {
   for (ptrdiff_t i = 1; i < n; ++i) {
-    const uint32_t v = a[i];
+    const T v = a[i];
     ptrdiff_t j = i;
     for (; j > 0 && less(v, a[j - 1]); --j) a[j] = a[j - 1];
     a[j] = v;
@@ -36,14 +42,14 @@ void InsertionSort(uint32_t* a, ptrdiff_t n, Less less) {
 
 // Quicksort with the median of first, middle and last as pivot; recursion
 // on the smaller side keeps the stack shallow.
-template <typename Less>
-void QuickSort(uint32_t* a, ptrdiff_t n, Less less) {
+template <typename T, typename Less>
+void QuickSort(T* a, ptrdiff_t n, Less less) {
   while (n > kSmallPartition) {
-    uint32_t *lo = a, *mid = a + n / 2, *hi = a + n - 1;
+    T *lo = a, *mid = a + n / 2, *hi = a + n - 1;
     if (less(*mid, *lo)) std::swap(*mid, *lo);
     if (less(*hi, *mid)) std::swap(*hi, *mid);
     if (less(*mid, *lo)) std::swap(*mid, *lo);
-    const uint32_t pivot = *mid;
+    const T pivot = *mid;
     ptrdiff_t i = -1, j = n;
     for (;;) {
       do ++i;
@@ -70,16 +76,16 @@ void QuickSort(uint32_t* a, ptrdiff_t n, Less less) {
 
 PairBatch::PairBatch(const KeyFormat& format, size_t capacity)
     : format_(format), pair_size_(format.length + 4u), capacity_(capacity) {
-  pool_.reserve(capacity * pair_size_);
+  pool_.resize(capacity * pair_size_);
   order_.reserve(capacity);
 }
 
 void PairBatch::Add(const uint8_t* key, uint32_t record) {
-  const size_t at = pool_.size();
-  pool_.resize(at + pair_size_);
-  std::memcpy(&pool_[at], key, format_.length);
-  PutLe32(&pool_[at + format_.length], record);
-  order_.push_back(static_cast<uint32_t>(order_.size()));
+  const size_t n = order_.size();
+  uint8_t* at = &pool_[n * pair_size_];
+  std::memcpy(at, key, format_.length);
+  PutLe32(at + format_.length, record);
+  order_.push_back(static_cast<uint32_t>(n));
 }
 
 void PairBatch::Sort() {
@@ -87,18 +93,31 @@ void PairBatch::Sort() {
   const size_t ps = pair_size_;
   const uint16_t len = format_.length;
   // Pairs were added in record order, so the pointer order breaks ties.
-  if (format_.type == 'C' && !format_.descending) {
+  if (format_.type != 'C') {
+    const KeyFormat f = format_;
     QuickSort(order_.data(), static_cast<ptrdiff_t>(order_.size()), [=](uint32_t x, uint32_t y) {
-      const int c = std::memcmp(base + x * ps, base + y * ps, len);
+      const int c = CompareKeys(f, base + x * ps, base + y * ps);
       return c < 0 || (c == 0 && x < y);
     });
     return;
   }
-  const KeyFormat f = format_;
-  QuickSort(order_.data(), static_cast<ptrdiff_t>(order_.size()), [=](uint32_t x, uint32_t y) {
-    const int c = CompareKeys(f, base + x * ps, base + y * ps);
-    return c < 0 || (c == 0 && x < y);
+  // Character keys: each pointer travels with its key's first eight bytes,
+  // so most comparisons never reach the pairs themselves.
+  const bool down = format_.descending;
+  std::vector<Tagged> tagged(order_.size());
+  for (size_t i = 0; i < order_.size(); ++i) {
+    uint8_t head[8] = {};
+    std::memcpy(head, base + order_[i] * ps, std::min<size_t>(8, len));
+    uint64_t prefix = 0;
+    for (const uint8_t b : head) prefix = prefix << 8 | b;
+    tagged[i] = {down ? ~prefix : prefix, order_[i]};
+  }
+  QuickSort(tagged.data(), static_cast<ptrdiff_t>(tagged.size()), [=](const Tagged& x, const Tagged& y) {
+    if (x.prefix != y.prefix) return x.prefix < y.prefix;
+    const int c = len <= 8 ? 0 : std::memcmp(base + x.index * ps + 8, base + y.index * ps + 8, len - 8u);
+    return (down ? c > 0 : c < 0) || (c == 0 && x.index < y.index);
   });
+  for (size_t i = 0; i < tagged.size(); ++i) order_[i] = tagged[i].index;
 }
 
 bool PairBatch::ForEach(const std::function<bool(const uint8_t*)>& emit) const {
@@ -108,10 +127,7 @@ bool PairBatch::ForEach(const std::function<bool(const uint8_t*)>& emit) const {
   return true;
 }
 
-void PairBatch::Clear() {
-  pool_.clear();
-  order_.clear();
-}
+void PairBatch::Clear() { order_.clear(); }
 
 RunFile::~RunFile() {
   if (!file_) return;
