@@ -49,17 +49,27 @@ int32_t GetInt32(const uint8_t* p) {
 }
 
 // Numbers in records always use "." whatever the locale says.
-double ParseNumber(const std::string& text) {
+double ParseSpan(const char* b, const char* e) {
   double v = 0;
-  const char* b = text.data();
-  const char* e = b + text.size();
   if (b != e && *b == '+') ++b;
   auto r = std::from_chars(b, e, v);
   return r.ec == std::errc() ? v : 0.0;
 }
 
-int32_t ParseInt32(const std::string& text) {
-  double v = ParseNumber(text);
+double ParseNumber(const std::string& text) { return ParseSpan(text.data(), text.data() + text.size()); }
+
+// A stored number's value, read in place: blanks and control characters
+// around it are skipped as TrimText skips them.
+double ParseStored(const char* raw, size_t length) {
+  const auto blank = [](char c) { return static_cast<unsigned char>(c) < 33; };
+  const char* b = raw;
+  const char* e = raw + length;
+  while (b != e && blank(*b)) ++b;
+  while (e != b && blank(e[-1])) --e;
+  return ParseSpan(b, e);
+}
+
+int32_t ClampInt32(double v) {
   if (v >= 2147483647.0) return INT32_MAX;
   if (v <= -2147483648.0) return INT32_MIN;
   return static_cast<int32_t>(v);
@@ -119,23 +129,27 @@ std::string TextToStoredDate(const std::string& text) {
   return rec.size() == 8 ? rec : std::string(8, ' ');
 }
 
+// Runs once per field of every record read: only a date goes through a
+// text of its own.
 void ScatterField(const FieldEntry& f, const char* raw, uint8_t* t) {
-  std::string text(raw, f.length);
   switch (f.type) {
-    case 'C': WriteCounted(t, text, f.length); break;
-    case 'D': WriteCounted(t, StoredDateToDisplay(text), 10); break;
+    case 'C':
+      t[0] = f.length;
+      std::memcpy(t + 1, raw, f.length);
+      break;
+    case 'D': WriteCounted(t, StoredDateToDisplay(std::string(raw, f.length)), 10); break;
     case 'L': {
-      char c = text.empty() ? ' ' : text[0];
+      const char c = f.length == 0 ? ' ' : raw[0];
       t[0] = (c == 'T' || c == 't' || c == 'Y' || c == 'y') ? 1 : 0;
       break;
     }
-    case 'M': PutInt32(t, ParseInt32(TrimText(text))); break;
+    case 'M': PutInt32(t, ClampInt32(ParseStored(raw, f.length))); break;
     case 'N':
     case 'F':
       if (IsReal(f)) {
-        EncodeReal48(ParseNumber(TrimText(text)), t);
+        EncodeReal48(ParseStored(raw, f.length), t);
       } else {
-        PutInt32(t, ParseInt32(TrimText(text)));
+        PutInt32(t, ClampInt32(ParseStored(raw, f.length)));
       }
       break;
     default: break;
@@ -331,7 +345,7 @@ double GetFieldNumber(int n) {
   if (f->type != 'N' && f->type != 'F' && f->type != 'M') return 0;
   const WorkArea& area = *CurrentArea();
   const char* raw = area.table.record.data() + f->offset;
-  if (f->type != 'M' && SlotUnchanged(*f, raw, p)) return ParseNumber(TrimText(std::string(raw, f->length)));
+  if (f->type != 'M' && SlotUnchanged(*f, raw, p)) return ParseStored(raw, f->length);
   if (const ExactNumber* exact = ExactFor(area, n, p, TypedSizeOf(*f))) return ParseNumber(exact->text);
   return IsReal(*f) ? DecodeReal48(p) : GetInt32(p);
 }
