@@ -173,6 +173,15 @@ bool VisibleHit() {
   return Errors().DbfError == 0 && !dEOF();
 }
 
+// The stored text of a field of record n for a scan in record order:
+// through the table's read-ahead window where the area allows it.
+std::string ScannedField(WorkArea& area, int field, int32_t n) {
+  const char* record = MayReadAhead(area) ? WindowRecord(area.table, n) : nullptr;
+  if (record == nullptr) return Peek(field, n);
+  const FieldEntry& f = area.table.fields[static_cast<size_t>(field - 1)];
+  return std::string(record + f.offset, f.length);
+}
+
 void ReturnTo(int32_t record) {
   if (GoIfValid(record)) return;
   // The area stood on the phantom record.
@@ -210,9 +219,9 @@ void Locate(int32_t start, int field) {
   }
   if (start == 1) PrepareNewSearch(s, field);
   const bool memo = area.table.fields[static_cast<size_t>(field - 1)].type == 'M';
-  const int32_t count = RecCount();
+  const int32_t count = RecCount();  // a fresh start for the window too
   for (int32_t n = std::max(start, 1); n <= count; ++n) {
-    const std::string stored = Peek(field, n);
+    const std::string stored = ScannedField(area, field, n);
     if (Errors().DbfError != 0) return;
     const bool hit = memo ? MemoHit(area, s, stored) : FieldHit(s, Readable(area, stored));
     if (hit) {
