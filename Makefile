@@ -11,7 +11,7 @@ WERROR     ?= ON
 FUZZ_SECONDS ?= 60
 FUZZ_RUN    = -artifact_prefix=$(FUZZ_BUILD)/ -max_total_time=$(FUZZ_SECONDS) -timeout=$(FUZZ_SECONDS)
 
-.PHONY: setup build run test test-sanitize bench fuzz fuzz-smoke fuzz-memo-smoke fuzz-expr-smoke format clean
+.PHONY: setup build run test test-sanitize bench fuzz fuzz-smoke fuzz-memo-smoke fuzz-expr-smoke fuzz-index-smoke format clean
 
 setup:
 	@bash scripts/setup.sh
@@ -56,6 +56,10 @@ fuzz-expr-smoke: fuzz
 	mkdir -p $(FUZZ_BUILD)/expr-corpus
 	grep -v '^#' tests/data/expr_cases.txt | cut -d'|' -f1 | awk 'NF{print > ("$(FUZZ_BUILD)/expr-corpus/seed" NR)}'
 	$(FUZZ_BUILD)/fuzz/fuzz_expr $(FUZZ_RUN) -max_len=300 $(FUZZ_BUILD)/expr-corpus
+
+fuzz-index-smoke: fuzz
+	mkdir -p $(FUZZ_BUILD)/index-corpus
+	$(FUZZ_BUILD)/fuzz/fuzz_index $(FUZZ_RUN) -max_len=65536 $(FUZZ_BUILD)/index-corpus
 
 clean:
 	rm -rf $(BUILD) $(SAN_BUILD) $(BENCH_BUILD) $(FUZZ_BUILD)

@@ -2,6 +2,7 @@
 
 #include "engine/dbf/dbf4.h"
 #include "engine/expr/evaluate.h"
+#include "engine/index/ovndx.h"
 #include "engine/memo/memo_area.h"
 #include "engine/support/engine_state.h"
 
@@ -12,6 +13,7 @@ void StartEngine() {
   StartWorkAreas();
   InstallExpressionHooks();
   InstallMemoHooks();
+  IndexInit();
 }
 
 void StopEngine() { EngineShutdown(); }

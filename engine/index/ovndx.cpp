@@ -1,0 +1,567 @@
+#include "engine/index/ovndx.h"
+
+#include <algorithm>
+#include <cstring>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "engine/dbf/dbf4.h"
+#include "engine/expr/ovparser.h"
+#include "engine/index/index_engine.h"
+#include "engine/index/keycomp.h"
+#include "engine/index/ovndxlow.h"
+#include "engine/index/umakemdx.h"
+#include "engine/support/ascii.h"
+#include "engine/support/ovcommon.h"
+#include "engine/support/ovutils.h"
+#include "engine/support/platform.h"
+
+namespace ov {
+
+namespace {
+
+struct ExprDeleter {
+  void operator()(CompiledExpr* e) const { FreeExpr(e); }
+};
+using ExprPtr = std::unique_ptr<CompiledExpr, ExprDeleter>;
+
+struct PathLevel {
+  uint32_t block = 0;
+  mdx::Block node{};
+  uint16_t pos = 0;  // leaf: the entry; interior: the child (count = trailing)
+};
+
+struct TagState {
+  int number = 0;  // slot in the tag table, 1..47
+  std::string name;
+  mdx::TagHeader header;
+  KeyFormat format;
+  ExprPtr key_expr, for_expr;
+  std::vector<PathLevel> path;  // root .. leaf; empty: not positioned
+  bool bof = false, eof = false;
+};
+
+}  // namespace
+
+struct IndexState {
+  std::string path;
+  std::unique_ptr<File> file;
+  mdx::MdxHeader header;
+  std::vector<TagState> tags;  // in tag-table order
+  int active = 0;              // number of the active tag; 0 natural order
+  bool found = false;
+};
+
+namespace {
+
+std::string TableName(const WorkArea& a) { return a.table.path; }
+
+IndexState* StateOf(WorkArea& a) { return a.index_state && a.index_state->file ? a.index_state.get() : nullptr; }
+
+TagState* ActiveTag(WorkArea& a) {
+  IndexState* ix = StateOf(a);
+  if (ix == nullptr || ix->active == 0) return nullptr;
+  return &ix->tags[static_cast<size_t>(ix->active - 1)];
+}
+
+std::string Location(const IndexState& ix, const TagState& t) { return ix.path + " [tag: " + t.name + "]"; }
+
+void Corrupted(const IndexState& ix) {
+  ReportError(err::kBadIndex, "Invalid dBASE key expression or corrupted index file " + ix.path);
+}
+
+uint16_t EntryLength(const TagState& t) { return t.header.entry_length(); }
+uint32_t EntryPointer(const PathLevel& l, const TagState& t) {
+  return GetLe32(mdx::NodeEntry(l.node.data(), l.pos, EntryLength(t)));
+}
+const uint8_t* EntryKey(const PathLevel& l, const TagState& t) {
+  return mdx::NodeEntry(l.node.data(), l.pos, EntryLength(t)) + 4;
+}
+bool IsLeaf(const PathLevel& l, const TagState& t) { return mdx::IsLeaf(l.node.data(), EntryLength(t)); }
+uint16_t Count(const PathLevel& l) { return mdx::NodeCount(l.node.data()); }
+
+// Reads node `block` of tag t, checked; false after a report.
+bool GetNode(WorkArea& a, IndexState& ix, TagState& t, uint32_t block, mdx::Block& out) {
+  if (block == 0) {
+    ReportError(err::kInternal, "Invalid Node Number (0) in DBF Area " + std::to_string(a.number) + ", Order " +
+                                    std::to_string(t.number) + " " + Location(ix, t) + " [GetNode]");
+    return false;
+  }
+  uint64_t size = 0;
+  if (ix.file->Size(size) != 0 || mdx::BlockOffset(block) + mdx::kBlockSize > size || block < 4) {
+    Corrupted(ix);
+    return false;
+  }
+  const uint16_t code = mdx::ReadAt(*ix.file, block, out.data(), out.size());
+  if (code != 0) {
+    ReportError(code, "Error reading index file: " + Location(ix, t) + " [SeekAndRead]");
+    return false;
+  }
+  const uint16_t count = mdx::NodeCount(out.data());
+  if (count > t.header.max_keys() || !mdx::NodeFits(count, EntryLength(t))) {
+    Corrupted(ix);
+    return false;
+  }
+  return true;
+}
+
+enum class Aim { kFirst, kLast, kKey };
+
+// Descends from the root to a leaf: leftmost, rightmost, or towards the
+// first key not lower than `key`. Answers false after a report; an empty
+// tag leaves a root leaf with count 0.
+bool Descend(WorkArea& a, IndexState& ix, TagState& t, Aim aim, const uint8_t* key = nullptr) {
+  t.path.clear();
+  uint32_t block = t.header.root;
+  for (int depth = 0;; ++depth) {
+    if (depth >= kMaxDepth) {
+      t.path.clear();
+      Corrupted(ix);
+      return false;
+    }
+    PathLevel level;
+    level.block = block;
+    if (!GetNode(a, ix, t, block, level.node)) {
+      t.path.clear();
+      return false;
+    }
+    const uint16_t count = Count(level);
+    const bool leaf = IsLeaf(level, t);
+    uint16_t pos = 0;
+    if (aim == Aim::kLast) {
+      pos = leaf ? static_cast<uint16_t>(std::max(0, count - 1)) : count;
+    } else if (aim == Aim::kKey) {
+      // Binary search for the first entry whose key is not lower.
+      uint16_t lo = 0, hi = count;
+      while (lo < hi) {
+        const uint16_t mid = static_cast<uint16_t>((lo + hi) / 2);
+        level.pos = mid;
+        if (CompareKeys(t.format, EntryKey(level, t), key) < 0) {
+          lo = static_cast<uint16_t>(mid + 1);
+        } else {
+          hi = mid;
+        }
+      }
+      pos = lo;
+    }
+    level.pos = pos;
+    t.path.push_back(level);
+    if (leaf) return true;
+    block = EntryPointer(t.path.back(), t);  // the trailing pointer when pos = count
+  }
+}
+
+// Moves to the first entry of the leaf after the current one (forward) or
+// the last of the one before; false at the end of the tree (path kept).
+bool StepLeaf(WorkArea& a, IndexState& ix, TagState& t, bool forward) {
+  for (size_t up = t.path.size() - 1; up-- > 0;) {
+    PathLevel& level = t.path[up];
+    const bool more = forward ? level.pos < Count(level) : level.pos > 0;
+    if (!more) continue;
+    std::vector<PathLevel> kept(t.path.begin(), t.path.begin() + static_cast<long>(up) + 1);
+    kept.back().pos = static_cast<uint16_t>(forward ? level.pos + 1 : level.pos - 1);
+    uint32_t block = EntryPointer(kept.back(), t);
+    for (int depth = static_cast<int>(kept.size()); depth < kMaxDepth; ++depth) {
+      PathLevel next;
+      next.block = block;
+      if (!GetNode(a, ix, t, block, next.node)) return false;
+      const bool leaf = IsLeaf(next, t);
+      if (leaf && Count(next) == 0) {  // an emptied leaf left in the tree
+        Corrupted(ix);
+        return false;
+      }
+      next.pos = forward ? 0 : static_cast<uint16_t>(leaf ? Count(next) - 1 : Count(next));
+      kept.push_back(next);
+      if (leaf) {
+        t.path = std::move(kept);
+        return true;
+      }
+      block = EntryPointer(kept.back(), t);
+    }
+    Corrupted(ix);
+    return false;
+  }
+  return false;
+}
+
+// One entry forward or back; false at the end of the tag (or after a report).
+bool Step(WorkArea& a, IndexState& ix, TagState& t, bool forward) {
+  if (t.path.empty()) return false;
+  PathLevel& leaf = t.path.back();
+  if (forward && leaf.pos + 1 < Count(leaf)) {
+    ++leaf.pos;
+    return true;
+  }
+  if (!forward && leaf.pos > 0 && leaf.pos <= Count(leaf)) {
+    --leaf.pos;
+    return true;
+  }
+  return StepLeaf(a, ix, t, forward);
+}
+
+bool Positioned(const TagState& t) { return !t.path.empty() && t.path.back().pos < Count(t.path.back()); }
+int32_t CurrentEntryRecord(const TagState& t) {
+  return Positioned(t) ? static_cast<int32_t>(EntryPointer(t.path.back(), t)) : 0;
+}
+
+// Whether the tag can hold keys at all (a FOR tag may have none).
+bool Empty(const TagState& t) { return t.header.root == 0 || (!t.header.for_expr.empty() && !t.header.has_keys); }
+
+// Seeks the first entry not lower than `key`; false when every key is lower.
+bool Seek(WorkArea& a, IndexState& ix, TagState& t, const uint8_t* key) {
+  if (!Descend(a, ix, t, Aim::kKey, key)) return false;
+  PathLevel& leaf = t.path.back();
+  if (leaf.pos < Count(leaf)) return true;
+  if (Count(leaf) == 0) return false;
+  leaf.pos = static_cast<uint16_t>(Count(leaf) - 1);
+  if (Step(a, ix, t, true)) return true;
+  leaf.pos = static_cast<uint16_t>(Count(t.path.back()));
+  return false;
+}
+
+// Puts tag t on the current record's entry; reports 212 when it is not
+// there. A record outside the table, or one the FOR expression leaves
+// out, puts the tag at its end.
+void SyncTag(WorkArea& a, IndexState& ix, TagState& t) {
+  const int32_t r = a.table.current_record;
+  t.bof = false;
+  if (r < 1 || r > a.table.record_count || Empty(t) || !PassesFor(t.for_expr.get())) {
+    t.path.clear();
+    t.eof = true;
+    return;
+  }
+  t.eof = false;
+  if (CurrentEntryRecord(t) == r) return;
+  std::vector<uint8_t> key(t.format.length);
+  if (!MakeKey(t.key_expr.get(), t.format, key.data())) return;
+  bool on = Seek(a, ix, t, key.data());
+  while (on && CompareKeys(t.format, EntryKey(t.path.back(), t), key.data()) == 0) {
+    // A unique tag holds one record per key: its entry stands for them all.
+    if (CurrentEntryRecord(t) == r || t.header.unique) return;
+    on = Step(a, ix, t, true);
+  }
+  if (Errors().DbfError != 0) return;
+  t.path.clear();
+  ReportError(err::kBeyondRange,
+              "Key: \"" + KeyText(key.data(), t.format, t.key_expr->result_length, t.key_expr->decimals) +
+                  "\" not in index: " + Location(ix, t) + ". [SyncIndex-1] Record: " + std::to_string(r));
+}
+
+// ---- The work-area layer's slots ----
+
+int32_t First(WorkArea& a, bool last) {
+  IndexState* ix = StateOf(a);
+  TagState* t = ActiveTag(a);
+  if (t == nullptr) return last ? a.table.record_count : std::min<int32_t>(1, a.table.record_count);
+  ix->found = false;
+  if (Empty(*t) || !Descend(a, *ix, *t, last ? Aim::kLast : Aim::kFirst) || !Positioned(*t)) {
+    t->path.clear();
+    t->bof = t->eof = true;
+    return 0;
+  }
+  t->bof = t->eof = false;
+  ix->found = true;
+  return CurrentEntryRecord(*t);
+}
+
+int32_t Next(WorkArea& a, bool forward) {
+  IndexState* ix = StateOf(a);
+  TagState* t = ActiveTag(a);
+  const int32_t from = a.table.current_record;
+  if (t == nullptr) {
+    if (forward) return from < a.table.record_count ? from + 1 : from;
+    return from > 1 ? std::min(from - 1, a.table.record_count) : from;
+  }
+  ix->found = false;
+  if (Empty(*t)) {
+    t->bof = t->eof = true;
+    return from;
+  }
+  if (forward ? t->eof : t->bof) return from;
+  // From the phantom record (or a lost position) backwards: the last key.
+  if (!Positioned(*t)) {
+    if (forward) return from;
+    return First(a, true);
+  }
+  if (!Step(a, *ix, *t, forward)) {
+    (forward ? t->eof : t->bof) = true;
+    return from;
+  }
+  t->bof = t->eof = false;
+  ix->found = true;
+  return CurrentEntryRecord(*t);
+}
+
+bool AtEdge(WorkArea& a, bool end) {
+  TagState* t = ActiveTag(a);
+  return t != nullptr && (end ? t->eof : t->bof);
+}
+
+void Mark(WorkArea& a, bool end) {
+  if (TagState* t = ActiveTag(a)) (end ? t->eof : t->bof) = true;
+}
+
+void SyncActive(WorkArea& a) {
+  if (TagState* t = ActiveTag(a)) SyncTag(a, *StateOf(a), *t);
+}
+
+void RefuseEdit(WorkArea& a) {
+  ReportError(err::kInvalidOperation, "Index keys are not maintained yet: close the index of " + TableName(a) +
+                                          " before Append or Replace [IndexUpdate]");
+}
+
+void CloseIndexOf(WorkArea& a) { a.index_state.reset(); }
+
+// ---- Opening ----
+
+bool OpenTags(IndexState& ix) {
+  for (int i = 1; i <= ix.header.tag_count(); ++i) {
+    const mdx::TagSlot slot = ix.header.slot(i);
+    TagState t;
+    t.number = i;
+    t.name = slot.name;
+    mdx::Block anchor{};
+    if (mdx::ReadAt(*ix.file, slot.header_block, anchor.data(), mdx::kAnchorSize) != 0 ||
+        !mdx::DecodeTagHeader(anchor.data(), t.header)) {
+      Corrupted(ix);
+      return false;
+    }
+    t.format = KeyFormat{t.header.key_type, t.header.key_length, t.header.descending};
+    {
+      QuietErrors quiet;
+      t.key_expr.reset(AssignExpr(t.header.key_expr));
+      if (t.key_expr && !t.header.for_expr.empty()) t.for_expr.reset(AssignExpr(t.header.for_expr));
+    }
+    const bool for_ok = t.header.for_expr.empty() || (t.for_expr && t.for_expr->result_type == 'L');
+    const char type = t.key_expr ? t.key_expr->result_type : 0;
+    const bool type_ok = type == t.header.key_type || (type == 'N' && t.header.key_type == 'F');
+    if (!t.key_expr || !for_ok || !type_ok) {
+      Corrupted(ix);
+      return false;
+    }
+    if (type == 'C' && t.key_expr->result_length != t.header.key_length) {
+      ReportError(err::kBadSize, "Incorrect key length: Must be 1 to 100. " + ix.path);
+      return false;
+    }
+    ix.tags.push_back(std::move(t));
+  }
+  return true;
+}
+
+bool OpenIndexFile(WorkArea& a, const std::string& name) {
+  auto ix = std::make_shared<IndexState>();
+  ix->path = IndexFileName(a.table.path, name);
+  if (!CurrentEnv()->Exists(ix->path)) {
+    ReportError(err::kFileNotFound, "SetIndexTo(" + name + ")");
+    return false;
+  }
+  const bool shared = AreaConfig().MultiUser && !a.exclusive;
+  const uint16_t mode = fmode::kReadWrite | (shared ? fmode::kDenyNone : fmode::kDenyWrite);
+  uint16_t code = CurrentEnv()->Open(ix->path, mode, Disposition::kOpenExisting, ix->file);
+  uint64_t size = 0;
+  if (code == 0 && (ix->file->Size(size) != 0 || size <= 3071)) code = err::kBadIndex;
+  if (code == 0 && mdx::ReadAt(*ix->file, 0, ix->header.bytes.data(), mdx::kHeaderSize) != 0) {
+    code = err::kBadIndex;
+  }
+  if (code == 0 && ix->header.tag_count() > mdx::kMaxTags) code = err::kBadIndex;
+  if (code != 0) {
+    ReportError(code, "Unable to open index: " + ix->path);
+    return false;
+  }
+  if (!OpenTags(*ix)) return false;
+  ix->active = ix->tags.empty() ? 0 : 1;
+  a.index_state = std::move(ix);
+  return true;
+}
+
+bool CheckIndexOpen(WorkArea*& a, const std::string& routine) {
+  a = CurrentArea();
+  if (a != nullptr && StateOf(*a) != nullptr) return true;
+  ReportError(err::kIndexNotOpen,
+              "Index not open. (DBF=" + (a ? TableName(*a) : std::string()) + ") [" + routine + "]");
+  return false;
+}
+
+bool FindText(const std::string& text, bool exact) {
+  WorkArea* a = nullptr;
+  if (!CheckIndexOpen(a, "Find")) return false;
+  IndexState& ix = *StateOf(*a);
+  ix.found = false;
+  TagState* t = ActiveTag(*a);
+  if (t == nullptr) {
+    ReportError(err::kInternal, "Cannot use Find() with index order 0 (natural order) [Find]");
+    return false;
+  }
+  if (text.empty()) return false;
+  const SearchKey key = MakeSearchKey(text, t->format, exact);
+  bool on = key.valid && !Empty(*t) && Seek(*a, ix, *t, key.bytes.data());
+  while (on) {
+    Dbf4RawGo(CurrentEntryRecord(*t));
+    if (Errors().DbfError != 0) return false;
+    if (RecordVisible()) break;
+    on = Step(*a, ix, *t, true);
+  }
+  if (Errors().DbfError != 0) return false;
+  const size_t n = std::min<size_t>(key.significant, t->format.length);
+  ix.found = on && std::memcmp(EntryKey(t->path.back(), *t), key.bytes.data(), n) == 0;
+  if (!ix.found) {
+    // A longer text matches only when its excess over the key is blank.
+    Dbf4RawGo(a->table.record_count + 1);
+    t->path.clear();
+    t->eof = true;
+    return false;
+  }
+  t->bof = t->eof = false;
+  return true;
+}
+
+}  // namespace
+
+void IndexInit() {
+  IndexHooks& h = Areas().index;
+  h.active = [](WorkArea& a) { return StateOf(a) != nullptr; };
+  h.first = [](WorkArea& a) { return First(a, false); };
+  h.last = [](WorkArea& a) { return First(a, true); };
+  h.next = [](WorkArea& a) { return Next(a, true); };
+  h.prior = [](WorkArea& a) { return Next(a, false); };
+  h.at_end = [](WorkArea& a) { return AtEdge(a, true); };
+  h.at_beginning = [](WorkArea& a) { return AtEdge(a, false); };
+  h.sync = SyncActive;
+  h.mark_beginning = [](WorkArea& a) { Mark(a, false); };
+  h.mark_end = [](WorkArea& a) { Mark(a, true); };
+  h.finish = [](WorkArea&) {};
+  h.begin_position = h.end_position = [](WorkArea&) {};
+  h.begin_update = RefuseEdit;
+  h.end_update = [](WorkArea&) {};
+  h.close = CloseIndexOf;
+  IndexEngineState& e = IndexEngine();
+  e.open_file = [](WorkArea& a) { return StateOf(a) ? StateOf(a)->path : std::string(); };
+  e.close_all = CloseIndexOf;
+  e.open = [](WorkArea&, const std::string& name) { return SetIndexTo(name); };
+  e.active_tag = [](WorkArea& a) {
+    TagState* t = ActiveTag(a);
+    return t ? t->name : std::string();
+  };
+  e.select_tag = [](WorkArea&, const std::string& name) { return SetOrderToTag(name); };
+}
+
+bool SetIndexTo(const std::string& name) {
+  if (!CheckInUse("SetIndexTo")) return false;
+  WorkArea& a = *CurrentArea();
+  a.index_state.reset();
+  Errors().DbfError = 0;
+  if (!OpenIndexFile(a, name)) return false;
+  if (a.table.record_count > 0) {
+    GoTop();
+  } else if (TagState* t = ActiveTag(a)) {
+    t->bof = t->eof = true;
+  }
+  return Errors().DbfError == 0;
+}
+
+void CloseIndexes() {
+  if (WorkArea* a = CurrentArea()) a->index_state.reset();
+}
+
+void Set_Order_To(int n) {
+  WorkArea* a = nullptr;
+  const std::string routine = "Set_Order_To(" + std::to_string(n) + ")";
+  if (!CheckIndexOpen(a, routine)) return;
+  IndexState& ix = *StateOf(*a);
+  if (n < 0 || n > static_cast<int>(ix.tags.size())) {
+    ReportError(err::kBadParameter,
+                "Invalid Index Order Specified: SET_ORDER_TO. [" + routine + "] (DBF=" + TableName(*a) + ")");
+    return;
+  }
+  const bool at_end = a->table.at_end;
+  ix.active = n;
+  if (n == 0) return;
+  TagState& t = ix.tags[static_cast<size_t>(n - 1)];
+  t.path.clear();
+  if (at_end || a->table.current_record < 1 || a->table.current_record > a->table.record_count) {
+    t.eof = true;
+    return;
+  }
+  Dbf4RawGo(a->table.current_record);
+  if (Errors().DbfError == 0) SyncTag(*a, ix, t);
+}
+
+bool SetOrderToTag(const std::string& name) {
+  WorkArea* a = nullptr;
+  const std::string routine = "SetOrderToTag(" + name + ")";
+  if (!CheckIndexOpen(a, routine)) return false;
+  const std::string wanted = UpperText(name.substr(0, 10));
+  if (wanted.empty()) {
+    Set_Order_To(0);
+    return Errors().DbfError == 0;
+  }
+  for (const TagState& t : StateOf(*a)->tags) {
+    if (t.name.compare(0, wanted.size(), wanted) == 0) {
+      Set_Order_To(t.number);
+      return Errors().DbfError == 0;
+    }
+  }
+  ReportError(err::kBadParameter,
+              "Invalid Index Order Specified: SET_ORDER_TO. [" + routine + "] (DBF=" + TableName(*a) + ")");
+  return false;
+}
+
+int CurrentOrder() {
+  WorkArea* a = CurrentArea();
+  IndexState* ix = a ? StateOf(*a) : nullptr;
+  return ix ? ix->active : 0;
+}
+
+std::string CurrentTagName() {
+  WorkArea* a = CurrentArea();
+  TagState* t = a ? ActiveTag(*a) : nullptr;
+  return t ? t->name : std::string();
+}
+
+bool Find(const std::string& text) { return FindText(text, false); }
+bool FindExact(const std::string& text) { return FindText(text, true); }
+
+bool Found() {
+  WorkArea* a = CurrentArea();
+  IndexState* ix = a ? StateOf(*a) : nullptr;
+  return ix != nullptr && ix->found;
+}
+
+void SyncIndex() {
+  WorkArea* a = nullptr;
+  if (!CheckIndexOpen(a, "SyncIndex")) return;
+  IndexState& ix = *StateOf(*a);
+  for (TagState& t : ix.tags) {
+    SyncTag(*a, ix, t);
+    if (Errors().DbfError != 0) return;
+  }
+}
+
+std::vector<std::string> IndexTagList(const std::string& name) {
+  std::vector<std::string> lines;
+  WorkArea* a = CurrentArea();
+  const std::string path = IndexFileName(a ? a->table.path : std::string(), name);
+  std::vector<TagDef> defs;
+  IndexState* open = a ? StateOf(*a) : nullptr;
+  if (open != nullptr && open->path == path) {
+    // The area's own index: its tags as they were opened.
+    for (const TagState& t : open->tags) {
+      defs.push_back({t.name, t.header.key_expr, t.header.for_expr, t.header.descending, t.header.unique});
+    }
+  } else {
+    uint16_t code = 0;
+    std::string context;
+    if (!ReadTagDefs(path, defs, code, context)) {
+      ReportError(code, context);
+      return {};
+    }
+  }
+  for (const TagDef& d : defs) {
+    lines.push_back(d.name + (d.descending ? ",T," : ",F,") + (d.unique ? "T," : "F,") + d.key);
+    lines.push_back(d.for_expr);
+  }
+  return lines;
+}
+
+}  // namespace ov
