@@ -254,6 +254,27 @@ TEST_F(IndexBuildTest, TagsReplaceOnlyTheirOwnNameAndStopAtFortySeven) {
   EXPECT_TRUE(MakeMdx({{"T3", "NAME", "", false, false}}, "", false));  // replacing still works
 }
 
+TEST_F(IndexBuildTest, SharedTableIsHeldExclusivelyWhileTagsAreAdded) {
+  MakeTable(RandomRows(50, 9));
+  CloseArea();
+  USE(Path("T.DBF"));
+  ASSERT_TRUE(MakeMdx({kTags[0]}, "", false));
+  EXPECT_FALSE(CurrentArea()->exclusive);
+  {
+    // Another process holding the table makes the exclusive reopen fail.
+    test::ChildHolder other([&] {
+      std::unique_ptr<File> f;
+      return OpenResolved(Path("T.DBF"), fmode::kRead | fmode::kDenyNone, Disposition::kOpenExisting, f) == 0 &&
+             (f.release(), true);
+    });
+    ASSERT_TRUE(other.ready());
+    QuietErrors quiet;
+    EXPECT_FALSE(MakeMdx({kTags[1]}, "", false));
+    EXPECT_EQ(Errors().DbfError, err::kExclusiveRequired);
+  }
+  EXPECT_EQ(Walked(Path("T.MDX")).size(), 1u);
+}
+
 TEST_F(IndexBuildTest, CharacterKeysFollowOneRule) {
   // An OEM table: box-drawing characters have no twin in the ANSI text a
   // record read presents, and the key is made from that text.
