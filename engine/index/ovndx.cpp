@@ -315,7 +315,7 @@ void CloseIndexOf(WorkArea& a) { a.index_state.reset(); }
 
 // ---- Opening ----
 
-bool OpenTags(IndexState& ix) {
+bool OpenTags(WorkArea& a, IndexState& ix) {
   for (int i = 1; i <= ix.header.tag_count(); ++i) {
     const mdx::TagSlot slot = ix.header.slot(i);
     TagState t;
@@ -340,7 +340,7 @@ bool OpenTags(IndexState& ix) {
       Corrupted(ix);
       return false;
     }
-    if (type == 'C' && t.key_expr->result_length != t.header.key_length) {
+    if (type == 'C' && CharKeyWidth(*t.key_expr, a) != t.header.key_length) {
       ReportError(err::kBadSize, "Incorrect key length: Must be 1 to 100. " + ix.path);
       return false;
     }
@@ -369,7 +369,7 @@ bool OpenIndexFile(WorkArea& a, const std::string& name) {
     ReportError(code, "Unable to open index: " + ix->path);
     return false;
   }
-  if (!OpenTags(*ix)) return false;
+  if (!OpenTags(a, *ix)) return false;
   ix->active = ix->tags.empty() ? 0 : 1;
   a.index_state = std::move(ix);
   return true;

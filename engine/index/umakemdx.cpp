@@ -36,19 +36,6 @@ bool Fail(uint16_t code, const std::string& context) {
 
 bool TagFail(uint16_t code, const std::string& context) { return Fail(code, context + " [AddIndexTag()]"); }
 
-// The width of a character key: the compiled width when the compiler
-// knows it, else the value's length on the blank record past the end (as
-// an open checks it), so a variable-width key has one width everywhere.
-uint16_t CharKeyWidth(CompiledExpr& key, WorkArea& area) {
-  if (key.result_length > 0) return key.result_length;
-  DbfFile& t = area.table;
-  const int32_t saved = t.current_record;
-  auto restore = ScopeGuard([&] { t.current_record = saved; });
-  t.current_record = t.record_count + 1;
-  const void* r = Evaluate(&key);
-  return r == nullptr ? 0 : static_cast<uint16_t>(strnlen(static_cast<const char*>(r), 256));
-}
-
 // The key format of a compiled key expression; false (reported) when its
 // type cannot be indexed or a character key's width is not 1..100.
 bool KeyFormatOf(CompiledExpr& key, WorkArea& area, const TagDef& def, KeyFormat& f) {
@@ -139,6 +126,19 @@ bool BuildAll(const std::vector<TagDef>& tags, MdxTarget& t) {
 }
 
 }  // namespace
+
+// The width of a character key: the compiled width when the compiler
+// knows it, else the value's length on the blank record past the end (as
+// an open checks it), so a variable-width key has one width everywhere.
+uint16_t CharKeyWidth(CompiledExpr& key, WorkArea& area) {
+  if (key.result_length > 0) return key.result_length;
+  DbfFile& t = area.table;
+  const int32_t saved = t.current_record;
+  auto restore = ScopeGuard([&] { t.current_record = saved; });
+  t.current_record = t.record_count + 1;
+  const void* r = Evaluate(&key);
+  return r == nullptr ? 0 : static_cast<uint16_t>(strnlen(static_cast<const char*>(r), 256));
+}
 
 std::string IndexFileName(const std::string& table_path, const std::string& given) {
   if (given.empty()) return ForceExt(table_path, "MDX");

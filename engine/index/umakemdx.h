@@ -34,6 +34,11 @@
 #include "engine/index/ovndxlow.h"
 
 namespace ov {
+struct CompiledExpr;
+struct WorkArea;
+}  // namespace ov
+
+namespace ov {
 
 // One tag to build.
 struct TagDef {
@@ -56,6 +61,11 @@ struct MdxTarget {
 // without extension gets "MDX"; one without a directory is placed in the
 // table's directory.
 std::string IndexFileName(const std::string& table_path, const std::string& given);
+
+// The width of a character key: the compiled width when the compiler knows
+// it, else the value's length on the blank record past the end of `area`'s
+// table, so a variable-width key has one width in the builder and at open.
+uint16_t CharKeyWidth(CompiledExpr& key, WorkArea& area);
 
 // Builds the tags into the index file `name` of the current area's table;
 // true when every tag was built.
