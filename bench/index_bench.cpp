@@ -12,12 +12,15 @@
 #include <cstdio>
 #include <cstring>
 #include <filesystem>
+#include <random>
 #include <string>
 #include <vector>
 
+#include "bench/bench_common.h"
 #include "engine/dbf/dbf4.h"
 #include "engine/engine.h"
 #include "engine/index/index_engine.h"
+#include "engine/index/ovndx.h"
 #include "engine/index/ovndxlow.h"
 #include "engine/index/umakemdx.h"
 #include "engine/support/ovcommon.h"
@@ -133,7 +136,100 @@ void BM_Floor(benchmark::State& state) {
   state.SetItemsProcessed(state.iterations() * kRecords);
 }
 
+// The keys of every 97th record, in a shuffled order (the table's own
+// generator, replayed).
+std::vector<std::string> SomeKeys() {
+  std::vector<std::string> keys;
+  uint32_t x = 12345;
+  char text[16];
+  for (int i = 0; i < kRecords; ++i) {
+    x = x * 1103515245u + 12345u;
+    if (i % 97 != 0) continue;
+    std::snprintf(text, sizeof text, "K%08u", x % 100000000u);
+    keys.push_back(text);
+  }
+  std::shuffle(keys.begin(), keys.end(), std::mt19937(7));
+  return keys;
+}
+
+// Levels from the root of tag 1 to a leaf.
+int TreeHeight(const std::string& mdx_path) {
+  const int fd = open(mdx_path.c_str(), O_RDONLY);
+  uint8_t b[mdx::kBlockSize];
+  int height = 0;
+  if (pread(fd, b, 4, 512 + 32) == 4) {
+    uint32_t block = GetLe32(b);
+    if (pread(fd, b, 4, static_cast<off_t>(block) * 512) == 4) block = GetLe32(b);
+    const uint16_t entry = mdx::EntryLength(kKey);
+    while (height < 32 && pread(fd, b, sizeof b, static_cast<off_t>(block) * 512) == sizeof b) {
+      ++height;
+      if (mdx::IsLeaf(b, entry)) break;
+      block = GetLe32(mdx::NodeEntry(b, 0, entry));
+    }
+  }
+  close(fd);
+  return height;
+}
+
+// Find of existing keys, warm, against (height + 1) raw 1024-byte preads
+// per find at random blocks of the same file ("x_floor").
+void BM_Find(benchmark::State& state) {
+  Fixture& d = Data();
+  const std::string mdx_path = d.dir + "/BIG.MDX";
+  if (!MakeIndex({{"NAME", "NAME", "", false, false}}, mdx_path)) state.SkipWithError("build failed");
+  const std::vector<std::string> keys = SomeKeys();
+  const int height = TreeHeight(mdx_path);
+  double engine = 0, floor = 0;
+  for (auto _ : state) {
+    bench::Clock::time_point start = bench::Clock::now();
+    for (const std::string& k : keys) {
+      if (!Find(k)) state.SkipWithError("a key was not found");
+    }
+    const double once = bench::SecondsSince(start);
+    engine += once;
+    state.SetIterationTime(once);
+    const int fd = open(mdx_path.c_str(), O_RDONLY);
+    const off_t blocks = static_cast<off_t>(std::filesystem::file_size(mdx_path) / mdx::kBlockSize);
+    std::mt19937 rng(3);
+    uint8_t b[mdx::kBlockSize];
+    start = bench::Clock::now();
+    for (size_t i = 0; i < keys.size() * static_cast<size_t>(height + 1); ++i) {
+      if (pread(fd, b, sizeof b, static_cast<off_t>(rng() % blocks) * 1024) < 0) state.SkipWithError("pread");
+    }
+    floor += bench::SecondsSince(start);
+    close(fd);
+  }
+  state.counters["finds_per_s"] = static_cast<double>(keys.size() * state.iterations()) / engine;
+  state.counters["height"] = height;
+  state.counters["x_floor"] = engine / floor;
+}
+
+// GoTop + SKIP to the end in index order against natural order
+// ("x_natural").
+void BM_WalkIndexOrder(benchmark::State& state) {
+  Fixture& d = Data();
+  if (!MakeIndex({{"NAME", "NAME", "", false, false}}, d.dir + "/BIG.MDX")) state.SkipWithError("build failed");
+  auto walk = [] {
+    const bench::Clock::time_point start = bench::Clock::now();
+    int32_t n = 0;
+    for (GoTop(); !dEOF(); SKIP(1)) ++n;
+    if (n != kRecords) std::fprintf(stderr, "walked %d records\n", n);
+    return bench::SecondsSince(start);
+  };
+  double ordered = 0, natural = 0;
+  for (auto _ : state) {
+    Set_Order_To(0);
+    natural += walk();
+    Set_Order_To(1);
+    ordered += walk();
+  }
+  state.counters["x_natural"] = ordered / natural;
+  state.counters["records_per_s"] = kRecords * static_cast<double>(state.iterations()) / ordered;
+}
+
 BENCHMARK(BM_Floor)->Unit(benchmark::kMillisecond)->Iterations(3);
+BENCHMARK(BM_Find)->Unit(benchmark::kMillisecond)->Iterations(1)->UseManualTime();
+BENCHMARK(BM_WalkIndexOrder)->Unit(benchmark::kMillisecond)->Iterations(1);
 BENCHMARK(BM_MakeIndexC20)->Unit(benchmark::kMillisecond)->Iterations(3);
 BENCHMARK(BM_MakeIndexC20Spilled)->Unit(benchmark::kMillisecond)->Iterations(3);
 

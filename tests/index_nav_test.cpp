@@ -115,6 +115,14 @@ TEST_F(IndexNavTest, EveryTagWalksInKeyOrderBothWays) {
     std::reverse(want.begin(), want.end());
     EXPECT_EQ(Walk(false), want) << "order " << e.order;
   }
+  // Natural order with the tags still open: record numbers, ends included.
+  Set_Order_To(0);
+  std::vector<int32_t> natural;
+  for (size_t i = 0; i < rows.size(); ++i) {
+    if (!rows[i].deleted) natural.push_back(static_cast<int32_t>(i + 1));
+  }
+  EXPECT_EQ(Walk(true), natural);
+  EXPECT_TRUE(dEOF());
 }
 
 TEST_F(IndexNavTest, FindAndOrderSelection) {

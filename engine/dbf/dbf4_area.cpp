@@ -89,7 +89,7 @@ bool IndexOpen(WorkArea& area) {
 
 bool IndexActive(WorkArea& area) {
   const IndexHooks& ix = Areas().index;
-  return ix.first && ix.last && ix.next && ix.prior && IndexOpen(area);
+  return ix.first && ix.last && ix.next && ix.prior && IndexOpen(area) && (!ix.ordered || ix.ordered(area));
 }
 
 AreaTable& Areas() {

@@ -5,8 +5,10 @@
 //   IndexOpen    the area has an index open: its tags are maintained on
 //                every Append and Replace and closed with the area, in
 //                natural order too.
-//   IndexActive  an index order steers navigation: the index is open and
-//                every navigation slot is filled.
+//   IndexActive  an index order steers navigation: the index is open,
+//                every navigation slot is filled and `ordered` (when
+//                filled) says an order is selected; in natural order the
+//                layer walks record numbers itself.
 // The work-area layer calls a slot only when it is filled and the state it
 // belongs to holds. Slots may report (ReportError, which may throw); the
 // layer keeps its pairs (begin/end) intact when one does.
@@ -45,6 +47,8 @@ struct WorkArea;
 struct IndexHooks {
   // Whether the area has an index open (see IndexOpen).
   std::function<bool(WorkArea&)> active;
+  // Whether an order is selected (not natural order); empty: always.
+  std::function<bool(WorkArea&)> ordered;
   std::function<void(WorkArea&)> begin_position, end_position;
   std::function<int32_t(WorkArea&)> first, last, next, prior;
   std::function<bool(WorkArea&)> at_end, at_beginning;

@@ -295,7 +295,8 @@ int32_t Next(WorkArea& a, bool forward) {
 
 bool AtEdge(WorkArea& a, bool end) {
   TagState* t = ActiveTag(a);
-  return t != nullptr && (end ? t->eof : t->bof);
+  if (t == nullptr) return end ? a.table.at_end : a.table.at_beginning;
+  return end ? t->eof : t->bof;
 }
 
 void Mark(WorkArea& a, bool end) {
@@ -421,6 +422,7 @@ bool FindText(const std::string& text, bool exact) {
 void IndexInit() {
   IndexHooks& h = Areas().index;
   h.active = [](WorkArea& a) { return StateOf(a) != nullptr; };
+  h.ordered = [](WorkArea& a) { return ActiveTag(a) != nullptr; };
   h.first = [](WorkArea& a) { return First(a, false); };
   h.last = [](WorkArea& a) { return First(a, true); };
   h.next = [](WorkArea& a) { return Next(a, true); };
