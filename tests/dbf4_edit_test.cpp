@@ -173,6 +173,7 @@ class IndexEditTest : public EditTest {
   void SetUp() override {
     EditTest::SetUp();
     IndexHooks& ix = Areas().index;
+    ix = IndexHooks{};  // a fake of its own, not the engine's index
     ix.active = [this](WorkArea&) { return active_; };
     ix.begin_update = [this](WorkArea&) { calls_.push_back("begin"); };
     ix.end_update = [this](WorkArea&) { calls_.push_back("end"); };

@@ -46,6 +46,7 @@ struct FakeIndex {
   int Size() const { return static_cast<int>(order.size()); }
   void Install() {
     IndexHooks& ix = Areas().index;
+    ix = IndexHooks{};  // a fake of its own, not the engine's index
     ix.active = [](WorkArea&) { return true; };
     ix.begin_position = [this](WorkArea&) { ++begins; };
     ix.end_position = [this](WorkArea&) { ++ends; };
@@ -506,6 +507,7 @@ TEST_F(NavTest, IndexOrderDrivesNavigation) {
 TEST_F(NavTest, IndexThatNeverReachesItsEndCannotHang) {
   Use("t", 3, {1, 2, 3});
   IndexHooks& ix = Areas().index;
+  ix = IndexHooks{};
   ix.active = [](WorkArea&) { return true; };
   ix.first = ix.last = ix.next = ix.prior = [](WorkArea&) { return 2; };
   SetIgnoreDel(true);
