@@ -143,6 +143,9 @@ TEST_F(IndexNavTest, FindAndOrderSelection) {
   EXPECT_EQ(RecNo(), RecCount() + 1);
   EXPECT_FALSE(Find("ZULU"));  // above every key
   EXPECT_TRUE(dEOF());
+  Dbf4RawGo(1);  // moved without the index: the next step starts from there
+  SKIP(1);
+  EXPECT_EQ(RecNo(), 3);
   EXPECT_TRUE(FindExact("GAMMA"));
   SKIP(1);  // the last key: next runs off the end and stays there
   EXPECT_TRUE(dEOF());

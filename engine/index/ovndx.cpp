@@ -278,6 +278,12 @@ int32_t Next(WorkArea& a, bool forward) {
     t->bof = t->eof = true;
     return from;
   }
+  // The area may have moved without the index (a raw GO): find its record
+  // first, so the step starts where the area stands.
+  if (from >= 1 && from <= a.table.record_count && CurrentEntryRecord(*t) != from) {
+    SyncTag(a, *ix, *t);
+    if (Errors().DbfError != 0) return from;
+  }
   if (forward ? t->eof : t->bof) return from;
   // From the phantom record (or a lost position) backwards: the last key.
   if (!Positioned(*t)) {
