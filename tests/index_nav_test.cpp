@@ -218,6 +218,7 @@ TEST_F(IndexNavTest, DamagedTreesAreReported) {
     USE(Path("t.dbf") + " EXCLUSIVE");
     EXPECT_THROW(SetIndexTo(""), EOrvelError) << d.name;
     EXPECT_NE(Errors().DbfError, 0) << d.name;
+    EXPECT_EQ(CurrentOrder(), 0) << d.name;  // not left open
     CloseArea();
   }
   std::vector<uint8_t> mdx = test::ReadAll(MdxPath());

@@ -16,6 +16,7 @@
 #include "engine/support/ovcommon.h"
 #include "engine/support/ovutils.h"
 #include "engine/support/platform.h"
+#include "engine/support/scope_guard.h"
 
 namespace ov {
 
@@ -460,12 +461,16 @@ bool SetIndexTo(const std::string& name) {
   a.index_state.reset();
   Errors().DbfError = 0;
   if (!OpenIndexFile(a, name)) return false;
+  // A tree that fails on the first walk is not left open.
+  ScopeGuard close([&a] { a.index_state.reset(); });
   if (a.table.record_count > 0) {
     GoTop();
   } else if (TagState* t = ActiveTag(a)) {
     t->bof = t->eof = true;
   }
-  return Errors().DbfError == 0;
+  if (Errors().DbfError != 0) return false;
+  close.Dismiss();
+  return true;
 }
 
 void CloseIndexes() {
