@@ -342,10 +342,8 @@ void RefreshRecCount(WorkArea& area) {
   // Whoever refreshes is about to look past what the window holds, or to
   // change records behind the table layer (a memo pack): it starts over.
   DropReadWindow(t);
-  uint64_t size = 0;
-  if (!t.file || t.record_length == 0 || t.file->Size(size) != 0) return;
-  const uint64_t n = size > t.header_length ? (size - t.header_length) / t.record_length : 0;
-  t.record_count = n > INT32_MAX - 1 ? INT32_MAX - 1 : static_cast<int32_t>(n);
+  if (!t.file || t.record_length == 0) return;
+  (void)CountFromSize(t, t.record_count);
 }
 
 void RunRelationHook(WorkArea& area) {

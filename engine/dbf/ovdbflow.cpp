@@ -190,6 +190,8 @@ uint16_t WholeRecords(const DbfFile& dbf, uint64_t& size, int64_t& whole) {
   return 0;
 }
 
+}  // namespace
+
 uint16_t CountFromSize(const DbfFile& dbf, int32_t& count) {
   uint64_t size = 0;
   int64_t whole = 0;
@@ -197,6 +199,8 @@ uint16_t CountFromSize(const DbfFile& dbf, int32_t& count) {
   if (code == 0) count = static_cast<int32_t>(whole);
   return code;
 }
+
+namespace {
 
 // Pauses between attempts at the header byte, which others hold only for
 // the few writes at the end of the table: a little over two seconds.

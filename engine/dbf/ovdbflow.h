@@ -174,6 +174,9 @@ bool TranslatesText(const DbfFile& dbf);
 void SetStoredField(DbfFile& dbf, const FieldEntry& f, const char* disk, const char* text);
 void FlushDbf(DbfFile& dbf);
 void FlushFile(File& file);
+// The whole records the file holds after its header, into `count` (left
+// as it was on failure); 0 or the file's code.
+[[nodiscard]] uint16_t CountFromSize(const DbfFile& dbf, int32_t& count);
 void CloseDbf(DbfFile& dbf);
 
 // What RepairEndOfTable found and did.

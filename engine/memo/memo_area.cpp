@@ -2,6 +2,7 @@
 // store, its operation table and its slots in the work-area layer.
 #include "engine/memo/memo_area.h"
 
+#include <algorithm>
 #include <cstdlib>
 #include <string>
 #include <utility>
@@ -151,6 +152,18 @@ namespace {
 
 constexpr int kRepairArea = 34;  // one of the engine's own areas
 
+// The memo references of the area's raw record, one per memo field.
+std::vector<int32_t> RecordMemoBlocks(const WorkArea& area) {
+  std::vector<int32_t> blocks;
+  const std::vector<char>& rec = area.table.record;
+  for (const FieldEntry& f : area.table.fields) {
+    if (f.type != 'M' || f.offset + f.length > rec.size()) continue;
+    const std::string text(rec.data() + f.offset, f.length);
+    blocks.push_back(static_cast<int32_t>(std::strtol(text.c_str(), nullptr, 10)));
+  }
+  return blocks;
+}
+
 // Every memo reference of the table, record by record (numbers only: a
 // record with two memo fields gives two).
 std::vector<int32_t> MemoReferences(WorkArea& area) {
@@ -158,11 +171,7 @@ std::vector<int32_t> MemoReferences(WorkArea& area) {
   for (int32_t n = 1; n <= area.table.record_count; ++n) {
     GetDbfRecord(area.table, n);
     if (Errors().DbfError != 0) break;
-    for (const FieldEntry& f : area.table.fields) {
-      if (f.type != 'M') continue;
-      const std::string text(area.table.record.data() + f.offset, f.length);
-      refs.push_back(static_cast<int32_t>(std::strtol(text.c_str(), nullptr, 10)));
-    }
+    for (int32_t block : RecordMemoBlocks(area)) refs.push_back(block);
   }
   return refs;
 }
@@ -272,13 +281,8 @@ namespace {
 
 // Whether a memo field of the area's raw record refers to `block`.
 bool RecordRefersTo(const WorkArea& area, int32_t block) {
-  const std::vector<char>& rec = area.table.record;
-  for (const FieldEntry& f : area.table.fields) {
-    if (f.type != 'M' || f.offset + f.length > rec.size()) continue;
-    const std::string text(rec.data() + f.offset, f.length);
-    if (std::strtol(text.c_str(), nullptr, 10) == block) return true;
-  }
-  return false;
+  const std::vector<int32_t> blocks = RecordMemoBlocks(area);
+  return std::find(blocks.begin(), blocks.end(), block) != blocks.end();
 }
 
 }  // namespace
