@@ -254,7 +254,8 @@ std::vector<std::string> RepairTable(const std::string& path) {
 }
 
 std::string FindingLine(const CheckFinding& f) {
-  const bool memo = f.what >= FindingKind::kMemoOutside && f.what <= FindingKind::kFreeChain;
+  const bool memo =
+      (f.what >= FindingKind::kMemoOutside && f.what <= FindingKind::kFreeChain) || f.what == FindingKind::kIndexTree;
   std::string where = f.where == 0 ? "file" : (memo ? "block " : "record ") + std::to_string(f.where);
   return where + ": " + f.text;
 }

@@ -39,11 +39,13 @@ enum class FindingKind : uint8_t {
   kMemoMalformed,  // a memo without the block header or end its kind needs
   kMemoShared,     // two memos on one block
   kFreeChain,      // the free chain loops, descends, leaves the file or overlaps a memo
+  kIndexTree,      // an index node out of order, shared, empty, out of the file or too deep
+  kIndexKeys,      // an index entry without its record's key, or a record's key missing
   kTooMany,        // findings stopped being listed
 };
 
 // One fault. `where` is a record number for table findings, a block number
-// for memo findings, 0 for the file as a whole.
+// for memo and index tree findings, 0 for the file as a whole.
 struct CheckFinding {
   FindingKind what = FindingKind::kUnreadable;
   int64_t where = 0;

@@ -10,6 +10,7 @@
 #include "engine/expr/ovparser.h"
 #include "engine/index/index_engine.h"
 #include "engine/index/keycomp.h"
+#include "engine/index/ovndx_internal.h"
 #include "engine/index/ovndxlow.h"
 #include "engine/index/umakemdx.h"
 #include "engine/support/ascii.h"
@@ -22,40 +23,6 @@ namespace ov {
 
 namespace {
 
-struct ExprDeleter {
-  void operator()(CompiledExpr* e) const { FreeExpr(e); }
-};
-using ExprPtr = std::unique_ptr<CompiledExpr, ExprDeleter>;
-
-struct PathLevel {
-  uint32_t block = 0;
-  mdx::Block node{};
-  uint16_t pos = 0;  // leaf: the entry; interior: the child (count = trailing)
-};
-
-struct TagState {
-  int number = 0;  // slot in the tag table, 1..47
-  std::string name;
-  mdx::TagHeader header;
-  KeyFormat format;
-  ExprPtr key_expr, for_expr;
-  std::vector<PathLevel> path;  // root .. leaf; empty: not positioned
-  bool bof = false, eof = false;
-};
-
-}  // namespace
-
-struct IndexState {
-  std::string path;
-  std::unique_ptr<File> file;
-  mdx::MdxHeader header;
-  std::vector<TagState> tags;  // in tag-table order
-  int active = 0;              // number of the active tag; 0 natural order
-  bool found = false;
-};
-
-namespace {
-
 std::string TableName(const WorkArea& a) { return a.table.path; }
 
 IndexState* StateOf(WorkArea& a) { return a.index_state && a.index_state->file ? a.index_state.get() : nullptr; }
@@ -64,189 +31,6 @@ TagState* ActiveTag(WorkArea& a) {
   IndexState* ix = StateOf(a);
   if (ix == nullptr || ix->active == 0) return nullptr;
   return &ix->tags[static_cast<size_t>(ix->active - 1)];
-}
-
-std::string Location(const IndexState& ix, const TagState& t) { return ix.path + " [tag: " + t.name + "]"; }
-
-void Corrupted(const IndexState& ix) {
-  ReportError(err::kBadIndex, "Invalid dBASE key expression or corrupted index file " + ix.path);
-}
-
-uint16_t EntryLength(const TagState& t) { return t.header.entry_length(); }
-uint32_t EntryPointer(const PathLevel& l, const TagState& t) {
-  return GetLe32(mdx::NodeEntry(l.node.data(), l.pos, EntryLength(t)));
-}
-const uint8_t* EntryKey(const PathLevel& l, const TagState& t) {
-  return mdx::NodeEntry(l.node.data(), l.pos, EntryLength(t)) + 4;
-}
-bool IsLeaf(const PathLevel& l, const TagState& t) { return mdx::IsLeaf(l.node.data(), EntryLength(t)); }
-uint16_t Count(const PathLevel& l) { return mdx::NodeCount(l.node.data()); }
-
-// Reads node `block` of tag t, checked; false after a report.
-bool GetNode(WorkArea& a, IndexState& ix, TagState& t, uint32_t block, mdx::Block& out) {
-  if (block == 0) {
-    ReportError(err::kInternal, "Invalid Node Number (0) in DBF Area " + std::to_string(a.number) + ", Order " +
-                                    std::to_string(t.number) + " " + Location(ix, t) + " [GetNode]");
-    return false;
-  }
-  uint64_t size = 0;
-  if (ix.file->Size(size) != 0 || mdx::BlockOffset(block) + mdx::kBlockSize > size || block < 4) {
-    Corrupted(ix);
-    return false;
-  }
-  const uint16_t code = mdx::ReadAt(*ix.file, block, out.data(), out.size());
-  if (code != 0) {
-    ReportError(code, "Error reading index file: " + Location(ix, t) + " [SeekAndRead]");
-    return false;
-  }
-  const uint16_t count = mdx::NodeCount(out.data());
-  if (count > t.header.max_keys() || !mdx::NodeFits(count, EntryLength(t))) {
-    Corrupted(ix);
-    return false;
-  }
-  return true;
-}
-
-enum class Aim { kFirst, kLast, kKey };
-
-// Descends from the root to a leaf: leftmost, rightmost, or towards the
-// first key not lower than `key`. Answers false after a report; an empty
-// tag leaves a root leaf with count 0.
-bool Descend(WorkArea& a, IndexState& ix, TagState& t, Aim aim, const uint8_t* key = nullptr) {
-  t.path.clear();
-  uint32_t block = t.header.root;
-  for (int depth = 0;; ++depth) {
-    if (depth >= kMaxDepth) {
-      t.path.clear();
-      Corrupted(ix);
-      return false;
-    }
-    PathLevel level;
-    level.block = block;
-    if (!GetNode(a, ix, t, block, level.node)) {
-      t.path.clear();
-      return false;
-    }
-    const uint16_t count = Count(level);
-    const bool leaf = IsLeaf(level, t);
-    uint16_t pos = 0;
-    if (aim == Aim::kLast) {
-      pos = leaf ? static_cast<uint16_t>(std::max(0, count - 1)) : count;
-    } else if (aim == Aim::kKey) {
-      // Binary search for the first entry whose key is not lower.
-      uint16_t lo = 0, hi = count;
-      while (lo < hi) {
-        const uint16_t mid = static_cast<uint16_t>((lo + hi) / 2);
-        level.pos = mid;
-        if (CompareKeys(t.format, EntryKey(level, t), key) < 0) {
-          lo = static_cast<uint16_t>(mid + 1);
-        } else {
-          hi = mid;
-        }
-      }
-      pos = lo;
-    }
-    level.pos = pos;
-    t.path.push_back(level);
-    if (leaf) return true;
-    block = EntryPointer(t.path.back(), t);  // the trailing pointer when pos = count
-  }
-}
-
-// Moves to the first entry of the leaf after the current one (forward) or
-// the last of the one before; false at the end of the tree (path kept).
-bool StepLeaf(WorkArea& a, IndexState& ix, TagState& t, bool forward) {
-  for (size_t up = t.path.size() - 1; up-- > 0;) {
-    PathLevel& level = t.path[up];
-    const bool more = forward ? level.pos < Count(level) : level.pos > 0;
-    if (!more) continue;
-    std::vector<PathLevel> kept(t.path.begin(), t.path.begin() + static_cast<long>(up) + 1);
-    kept.back().pos = static_cast<uint16_t>(forward ? level.pos + 1 : level.pos - 1);
-    uint32_t block = EntryPointer(kept.back(), t);
-    for (int depth = static_cast<int>(kept.size()); depth < kMaxDepth; ++depth) {
-      PathLevel next;
-      next.block = block;
-      if (!GetNode(a, ix, t, block, next.node)) return false;
-      const bool leaf = IsLeaf(next, t);
-      if (leaf && Count(next) == 0) {  // an emptied leaf left in the tree
-        Corrupted(ix);
-        return false;
-      }
-      next.pos = forward ? 0 : static_cast<uint16_t>(leaf ? Count(next) - 1 : Count(next));
-      kept.push_back(next);
-      if (leaf) {
-        t.path = std::move(kept);
-        return true;
-      }
-      block = EntryPointer(kept.back(), t);
-    }
-    Corrupted(ix);
-    return false;
-  }
-  return false;
-}
-
-// One entry forward or back; false at the end of the tag (or after a report).
-bool Step(WorkArea& a, IndexState& ix, TagState& t, bool forward) {
-  if (t.path.empty()) return false;
-  PathLevel& leaf = t.path.back();
-  if (forward && leaf.pos + 1 < Count(leaf)) {
-    ++leaf.pos;
-    return true;
-  }
-  if (!forward && leaf.pos > 0 && leaf.pos <= Count(leaf)) {
-    --leaf.pos;
-    return true;
-  }
-  return StepLeaf(a, ix, t, forward);
-}
-
-bool Positioned(const TagState& t) { return !t.path.empty() && t.path.back().pos < Count(t.path.back()); }
-int32_t CurrentEntryRecord(const TagState& t) {
-  return Positioned(t) ? static_cast<int32_t>(EntryPointer(t.path.back(), t)) : 0;
-}
-
-// Whether the tag can hold keys at all (a FOR tag may have none).
-bool Empty(const TagState& t) { return t.header.root == 0 || (!t.header.for_expr.empty() && !t.header.has_keys); }
-
-// Seeks the first entry not lower than `key`; false when every key is lower.
-bool Seek(WorkArea& a, IndexState& ix, TagState& t, const uint8_t* key) {
-  if (!Descend(a, ix, t, Aim::kKey, key)) return false;
-  PathLevel& leaf = t.path.back();
-  if (leaf.pos < Count(leaf)) return true;
-  if (Count(leaf) == 0) return false;
-  leaf.pos = static_cast<uint16_t>(Count(leaf) - 1);
-  if (Step(a, ix, t, true)) return true;
-  leaf.pos = static_cast<uint16_t>(Count(t.path.back()));
-  return false;
-}
-
-// Puts tag t on the current record's entry; reports 212 when it is not
-// there. A record outside the table, or one the FOR expression leaves
-// out, puts the tag at its end.
-void SyncTag(WorkArea& a, IndexState& ix, TagState& t) {
-  const int32_t r = a.table.current_record;
-  t.bof = false;
-  if (r < 1 || r > a.table.record_count || Empty(t) || !PassesFor(t.for_expr.get())) {
-    t.path.clear();
-    t.eof = true;
-    return;
-  }
-  t.eof = false;
-  if (CurrentEntryRecord(t) == r) return;
-  std::vector<uint8_t> key(t.format.length);
-  if (!MakeKey(t.key_expr.get(), t.format, key.data())) return;
-  bool on = Seek(a, ix, t, key.data());
-  while (on && CompareKeys(t.format, EntryKey(t.path.back(), t), key.data()) == 0) {
-    // A unique tag holds one record per key: its entry stands for them all.
-    if (CurrentEntryRecord(t) == r || t.header.unique) return;
-    on = Step(a, ix, t, true);
-  }
-  if (Errors().DbfError != 0) return;
-  t.path.clear();
-  ReportError(err::kBeyondRange,
-              "Key: \"" + KeyText(key.data(), t.format, t.key_expr->result_length, t.key_expr->decimals) +
-                  "\" not in index: " + Location(ix, t) + ". [SyncIndex-1] Record: " + std::to_string(r));
 }
 
 // ---- The work-area layer's slots ----
@@ -314,11 +98,6 @@ void SyncActive(WorkArea& a) {
   if (TagState* t = ActiveTag(a)) SyncTag(a, *StateOf(a), *t);
 }
 
-void RefuseEdit(WorkArea& a) {
-  ReportError(err::kInvalidOperation, "Index keys are not maintained yet: close the index of " + TableName(a) +
-                                          " before Append or Replace [IndexUpdate]");
-}
-
 void CloseIndexOf(WorkArea& a) { a.index_state.reset(); }
 
 // ---- Opening ----
@@ -328,6 +107,7 @@ bool OpenTags(WorkArea& a, IndexState& ix) {
     const mdx::TagSlot slot = ix.header.slot(i);
     TagState t;
     t.number = i;
+    t.header_block = slot.header_block;
     t.name = slot.name;
     mdx::Block anchor{};
     if (mdx::ReadAt(*ix.file, slot.header_block, anchor.data(), mdx::kAnchorSize) != 0 ||
@@ -335,6 +115,7 @@ bool OpenTags(WorkArea& a, IndexState& ix) {
       Corrupted(ix);
       return false;
     }
+    std::copy_n(anchor.begin(), mdx::kAnchorSize, t.anchor.begin());
     t.format = KeyFormat{t.header.key_type, t.header.key_length, t.header.descending};
     {
       QuietErrors quiet;
@@ -441,8 +222,10 @@ void IndexInit() {
   h.mark_end = [](WorkArea& a) { Mark(a, true); };
   h.finish = [](WorkArea&) {};
   h.begin_position = h.end_position = [](WorkArea&) {};
-  h.begin_update = RefuseEdit;
-  h.end_update = [](WorkArea&) {};
+  h.begin_update = h.end_update = [](WorkArea&) {};
+  h.remember_keys = [](WorkArea& a) { RememberKeys(a, *StateOf(a)); };
+  h.update_keys = [](WorkArea& a) { UpdateKeys(a, *StateOf(a)); };
+  h.add_keys = [](WorkArea& a) { AddKeys(a, *StateOf(a)); };
   h.close = CloseIndexOf;
   IndexEngineState& e = IndexEngine();
   e.open_file = [](WorkArea& a) { return StateOf(a) ? StateOf(a)->path : std::string(); };

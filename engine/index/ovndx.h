@@ -17,9 +17,8 @@
 // In natural order (Set_Order_To(0)) the tags stay open and the slots fall
 // back to record order.
 //
-// Until key maintenance exists, Append, and Replace while MaintainIndexes
-// is on, are refused while an index is open: a stale index would make Find
-// miss records that are there.
+// Every open tag is maintained on Append and Replace (ovndx_update.cpp),
+// in natural order too.
 //
 // Single-threaded, process-wide state.
 #pragma once

@@ -1,0 +1,123 @@
+// The open-index side's own structures, shared by its files: navigation
+// (ovndx.cpp), the tree walk (ovndx_tree.cpp) and key maintenance
+// (ovndx_update.cpp). Nothing outside engine/index includes it.
+//
+// Each open tag keeps its own descent path: copies of the nodes from the
+// root to its current leaf entry, with the position in each. A path is a
+// cache of what the file held when it was read: whoever changes a tag's
+// tree drops that tag's path.
+#pragma once
+
+#include <array>
+#include <cstdint>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "engine/expr/ovparser.h"
+#include "engine/index/keycomp.h"
+#include "engine/index/ovndx.h"
+#include "engine/index/ovndxlow.h"
+#include "engine/support/platform.h"
+
+namespace ov {
+
+struct WorkArea;
+
+struct ExprDeleter {
+  void operator()(CompiledExpr* e) const { FreeExpr(e); }
+};
+using ExprPtr = std::unique_ptr<CompiledExpr, ExprDeleter>;
+
+struct PathLevel {
+  uint32_t block = 0;
+  mdx::Block node{};
+  uint16_t pos = 0;  // leaf: the entry; interior: the child (count = trailing)
+};
+
+struct TagState {
+  int number = 0;  // slot in the tag table, 1..47
+  uint32_t header_block = 0;
+  std::string name;
+  mdx::TagHeader header;
+  std::array<uint8_t, mdx::kAnchorSize> anchor{};  // as read; WriteAnchor patches root and has-keys
+  KeyFormat format;
+  ExprPtr key_expr, for_expr;
+  std::vector<PathLevel> path;  // root .. leaf; empty: not positioned
+  bool bof = false, eof = false;
+  // The record's key and FOR result before an edit (see RememberKeys).
+  std::vector<uint8_t> old_key;
+  bool old_passed = false;
+  int32_t old_record = 0;
+
+  uint16_t entry_length() const { return header.entry_length(); }
+};
+
+struct IndexState {
+  std::string path;
+  std::unique_ptr<File> file;
+  mdx::MdxHeader header;
+  std::vector<TagState> tags;  // in tag-table order
+  int active = 0;              // number of the active tag; 0 natural order
+  bool found = false;
+};
+
+// ---- Tree access (ovndx_tree.cpp). Every routine answers false after a
+// report through the engine's error state. ----
+
+std::string Location(const IndexState& ix, const TagState& t);
+void Corrupted(const IndexState& ix);
+
+inline uint16_t Count(const PathLevel& l) { return mdx::NodeCount(l.node.data()); }
+inline uint32_t EntryPointer(const PathLevel& l, const TagState& t) {
+  return GetLe32(mdx::NodeEntry(l.node.data(), l.pos, t.entry_length()));
+}
+inline const uint8_t* EntryKey(const PathLevel& l, const TagState& t) {
+  return mdx::NodeEntry(l.node.data(), l.pos, t.entry_length()) + 4;
+}
+inline bool IsLeaf(const PathLevel& l, const TagState& t) { return mdx::IsLeaf(l.node.data(), t.entry_length()); }
+
+// Reads node `block` of tag t, checked against the block and the file.
+bool GetNode(WorkArea& a, IndexState& ix, TagState& t, uint32_t block, mdx::Block& out);
+// Writes node `block` of tag t.
+bool PutNode(IndexState& ix, TagState& t, uint32_t block, const mdx::Block& node);
+
+enum class Aim { kFirst, kLast, kKey };
+// Descends from the root to a leaf: leftmost, rightmost, or towards the
+// first key not lower than `key` (the leaf position then is that entry, or
+// the leaf's count when every key there is lower). An empty tag leaves a
+// root leaf with count 0.
+bool Descend(WorkArea& a, IndexState& ix, TagState& t, Aim aim, const uint8_t* key = nullptr);
+// One entry forward or back; false at the end of the tag (or after a report).
+bool Step(WorkArea& a, IndexState& ix, TagState& t, bool forward);
+// Seeks the first entry not lower than `key`; false when every key is lower.
+bool Seek(WorkArea& a, IndexState& ix, TagState& t, const uint8_t* key);
+
+inline bool Positioned(const TagState& t) { return !t.path.empty() && t.path.back().pos < Count(t.path.back()); }
+inline int32_t CurrentEntryRecord(const TagState& t) {
+  return Positioned(t) ? static_cast<int32_t>(EntryPointer(t.path.back(), t)) : 0;
+}
+// Whether the tag can hold keys at all (a FOR tag may have none).
+inline bool Empty(const TagState& t) {
+  return t.header.root == 0 || (!t.header.for_expr.empty() && !t.header.has_keys);
+}
+
+// Puts tag t on the current record's entry; reports 212 when it is not
+// there. A record outside the table, or one the FOR expression leaves
+// out, puts the tag at its end.
+void SyncTag(WorkArea& a, IndexState& ix, TagState& t);
+
+// ---- Key maintenance (ovndx_update.cpp) ----
+
+// Keeps each tag's key and FOR result of the current record (its stored
+// values) before an edit.
+void RememberKeys(WorkArea& a, IndexState& ix);
+// After the edited record is written: moves the keys that changed.
+void UpdateKeys(WorkArea& a, IndexState& ix);
+// After an append: adds the new record's keys to every tag; on a failure
+// the keys already added are taken out again.
+void AddKeys(WorkArea& a, IndexState& ix);
+// Writes tag t's anchor (the first 983 bytes of its header block).
+bool WriteAnchor(IndexState& ix, TagState& t);
+
+}  // namespace ov
