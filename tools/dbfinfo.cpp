@@ -2,8 +2,9 @@
 //
 //   dbfinfo FILE                 describe FILE (opened read-only, shared)
 //                                and the tags of its production index
-//   dbfinfo FILE --check         check FILE and its memo file: one line per
-//                                finding, exit status 1 when there are any
+//   dbfinfo FILE --check         check FILE, its memo file and (when they
+//                                are sound) its production index: one line
+//                                per finding, exit status 1 when there are any
 //   dbfinfo FILE --check --repair
 //                                first mend what needs no guessing (one
 //                                "repaired: " line per change), then check;
@@ -25,7 +26,10 @@
 #include "engine/dbf/dbf_check.h"
 #include "engine/dbf/ovdbflow.h"
 #include "engine/engine.h"
+#include "engine/index/index_check.h"
 #include "engine/index/mdx_walk.h"
+#include "engine/index/ovndx.h"
+#include "engine/index/umakemdx.h"
 #include "engine/memo/memo_area.h"
 #include "engine/memo/memo_check.h"
 #include "engine/support/codepage.h"
@@ -146,9 +150,26 @@ int CreateDemo(const std::string& path) {
 }
 
 // Unreachable memo blocks are lost space, not a fault: shown, not counted.
+// The production index's findings: the table opened shared, its index
+// walked and compared with the records. Nothing when there is no index.
+std::vector<CheckFinding> CheckProductionIndex(const std::string& path) {
+  std::vector<CheckFinding> findings;
+  if (!CurrentEnv()->Exists(IndexFileName(path, ""))) return findings;
+  AreaConfig().MultiUser = true;
+  try {
+    USE(path);
+    if (SetIndexTo("")) findings = CheckIndex();
+  } catch (const EOrvelError& e) {
+    AddFinding(findings, FindingKind::kUnreadable, 0, std::string("index: ") + e.what());
+  }
+  CloseArea();
+  return findings;
+}
+
 int Check(const std::string& path) {
   uint32_t unreachable = 0;
-  const std::vector<CheckFinding> findings = CheckTableAndMemo(path, &unreachable);
+  std::vector<CheckFinding> findings = CheckTableAndMemo(path, &unreachable);
+  if (findings.empty()) findings = CheckProductionIndex(path);
   std::cout << FindingLines(findings);
   if (unreachable != 0) std::cout << "unreachable memo blocks: " << unreachable << "\n";
   return findings.empty() ? 0 : 1;

@@ -60,6 +60,9 @@ struct IndexState {
   std::vector<TagState> tags;  // in tag-table order
   int active = 0;              // number of the active tag; 0 natural order
   bool found = false;
+  // A write into the tree failed: what the file holds may be torn, so the
+  // index answers nothing until it is rebuilt.
+  bool damaged = false;
 };
 
 // ---- Tree access (ovndx_tree.cpp). Every routine answers false after a
@@ -77,9 +80,10 @@ inline const uint8_t* EntryKey(const PathLevel& l, const TagState& t) {
 }
 inline bool IsLeaf(const PathLevel& l, const TagState& t) { return mdx::IsLeaf(l.node.data(), t.entry_length()); }
 
-// Reads node `block` of tag t, checked against the block and the file.
+// Reads node `block` of tag t, checked against the block and the file;
+// refused (222) once the index is damaged.
 bool GetNode(WorkArea& a, IndexState& ix, TagState& t, uint32_t block, mdx::Block& out);
-// Writes node `block` of tag t.
+// Writes node `block` of tag t; a failure marks the index damaged.
 bool PutNode(IndexState& ix, TagState& t, uint32_t block, const mdx::Block& node);
 
 enum class Aim { kFirst, kLast, kKey };

@@ -18,6 +18,10 @@ void Corrupted(const IndexState& ix) {
 
 // Reads node `block` of tag t, checked; false after a report.
 bool GetNode(WorkArea& a, IndexState& ix, TagState& t, uint32_t block, mdx::Block& out) {
+  if (ix.damaged) {
+    ReportError(err::kBadIndex, "Index file corrupted. " + Location(ix, t) + " [a write failed: Reindex]");
+    return false;
+  }
   if (block == 0) {
     ReportError(err::kInternal, "Invalid Node Number (0) in DBF Area " + std::to_string(a.number) + ", Order " +
                                     std::to_string(t.number) + " " + Location(ix, t) + " [GetNode]");
@@ -180,6 +184,7 @@ void SyncTag(WorkArea& a, IndexState& ix, TagState& t) {
 bool PutNode(IndexState& ix, TagState& t, uint32_t block, const mdx::Block& node) {
   const uint16_t code = mdx::WriteAt(*ix.file, block, node.data(), node.size());
   if (code == 0) return true;
+  ix.damaged = true;
   ReportError(code, "Error writing index file: " + Location(ix, t) + " [SeekAndWrite]");
   return false;
 }

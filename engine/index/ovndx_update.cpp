@@ -310,6 +310,7 @@ bool AppendIndex(WorkArea& a, IndexState& ix, TagState& t, const uint8_t* key, i
     return Inserter(a, ix, t).Run(key, record);
   } catch (const std::bad_alloc&) {
     t.path.clear();
+    ix.damaged = true;  // a split may have stopped between its writes
     ReportError(err::kNoMemory, " [AppendIndex]");
     return false;
   }
@@ -447,6 +448,7 @@ bool WriteAnchor(IndexState& ix, TagState& t) {
   uint16_t code = mdx::WriteAt(*ix.file, t.header_block, t.anchor.data(), mdx::kAnchorSize);
   if (code == 0 && Engine().table.FlushEachWrite) code = ix.file->Sync();
   if (code != 0) {
+    ix.damaged = true;
     ReportError(code, "Error writing index file:  " + Location(ix, t) + " [WriteAnchor]");
     return false;
   }

@@ -277,6 +277,8 @@ bool Reindex() {
                 "Index not open. (DBF=" + (area != nullptr ? TableName(*area) : std::string()) + ") [Reindex]");
   }
   const std::string active = s.active_tag ? s.active_tag(*area) : std::string();
+  // The area lets go of the file first: the rebuild replaces it whole.
+  if (s.close_all) s.close_all(*area);
   if (!ReindexFile(path)) return false;
   if (s.open && !s.open(*area, path)) return false;
   return active.empty() || !s.select_tag || s.select_tag(*area, active);
