@@ -91,6 +91,12 @@ class TreeWalk {
   std::vector<Entry> entries_;
 };
 
+// Byte order of keys of one tag (all of one length), then record number.
+bool ByBytes(const Entry& x, const Entry& y) {
+  const int c = std::memcmp(x.first.data(), y.first.data(), std::min(x.first.size(), y.first.size()));
+  return c != 0 ? c < 0 : x.second < y.second;
+}
+
 std::string Text(const TagState& t, const Key& key) {
   return KeyText(key.data(), t.format, t.key_expr->result_length, t.key_expr->decimals);
 }
@@ -134,11 +140,11 @@ void CompareEntries(TagState& t, std::vector<Entry> have, std::vector<Entry> wan
     }
     return;
   }
-  std::sort(have.begin(), have.end());
-  std::sort(want.begin(), want.end());
+  std::sort(have.begin(), have.end(), ByBytes);
+  std::sort(want.begin(), want.end(), ByBytes);
   std::vector<Entry> extra, missing;
-  std::set_difference(have.begin(), have.end(), want.begin(), want.end(), std::back_inserter(extra));
-  std::set_difference(want.begin(), want.end(), have.begin(), have.end(), std::back_inserter(missing));
+  std::set_difference(have.begin(), have.end(), want.begin(), want.end(), std::back_inserter(extra), ByBytes);
+  std::set_difference(want.begin(), want.end(), have.begin(), have.end(), std::back_inserter(missing), ByBytes);
   for (const Entry& e : extra) {
     AddFinding(findings, FindingKind::kIndexKeys, e.second,
                tag + "entry \"" + Text(t, e.first) + "\" is not the record's key");

@@ -158,6 +158,7 @@ bool OpenIndexFile(WorkArea& a, const std::string& name) {
     ReportError(code, "Unable to open index: " + ix->path);
     return false;
   }
+  ix->cache.on = !shared;
   if (!OpenTags(a, *ix)) return false;
   ix->active = ix->tags.empty() ? 0 : 1;
   a.index_state = std::move(ix);

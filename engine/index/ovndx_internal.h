@@ -12,6 +12,7 @@
 #include <cstdint>
 #include <memory>
 #include <string>
+#include <unordered_map>
 #include <vector>
 
 #include "engine/expr/ovparser.h"
@@ -53,6 +54,21 @@ struct TagState {
   uint16_t entry_length() const { return header.entry_length(); }
 };
 
+// Nodes as this process last read or wrote them. Valid only while no other
+// process can change the file: always for a table held exclusively; for a
+// shared one, only until another writer's change shows in the semaphore's
+// change counter, which empties it. Writes go to the file and the cache.
+struct NodeCache {
+  static constexpr size_t kMaxNodes = 8192;
+  bool on = false;
+  std::unordered_map<uint32_t, mdx::Block> nodes;
+  void Put(uint32_t block, const mdx::Block& node) {
+    if (!on) return;
+    if (nodes.size() >= kMaxNodes) nodes.clear();
+    nodes[block] = node;
+  }
+};
+
 struct IndexState {
   std::string path;
   std::unique_ptr<File> file;
@@ -63,6 +79,7 @@ struct IndexState {
   // A write into the tree failed: what the file holds may be torn, so the
   // index answers nothing until it is rebuilt.
   bool damaged = false;
+  NodeCache cache;
 };
 
 // ---- Tree access (ovndx_tree.cpp). Every routine answers false after a

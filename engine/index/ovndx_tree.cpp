@@ -17,25 +17,41 @@ void Corrupted(const IndexState& ix) {
 }
 
 // Reads node `block` of tag t, checked; false after a report.
+namespace {
+
+// After a failed write the index answers nothing until it is rebuilt.
+bool Damaged(IndexState& ix, TagState& t) {
+  if (!ix.damaged) return false;
+  ReportError(err::kBadIndex, "Index file corrupted. " + Location(ix, t) + " [a write failed: Reindex]");
+  return true;
+}
+
+}  // namespace
+
 bool GetNode(WorkArea& a, IndexState& ix, TagState& t, uint32_t block, mdx::Block& out) {
-  if (ix.damaged) {
-    ReportError(err::kBadIndex, "Index file corrupted. " + Location(ix, t) + " [a write failed: Reindex]");
-    return false;
-  }
+  if (Damaged(ix, t)) return false;
   if (block == 0) {
     ReportError(err::kInternal, "Invalid Node Number (0) in DBF Area " + std::to_string(a.number) + ", Order " +
                                     std::to_string(t.number) + " " + Location(ix, t) + " [GetNode]");
     return false;
   }
-  uint64_t size = 0;
-  if (ix.file->Size(size) != 0 || mdx::BlockOffset(block) + mdx::kBlockSize > size || block < 4) {
+  if (block < 4) {
     Corrupted(ix);
     return false;
   }
-  const uint16_t code = mdx::ReadAt(*ix.file, block, out.data(), out.size());
-  if (code != 0) {
-    ReportError(code, "Error reading index file: " + Location(ix, t) + " [SeekAndRead]");
-    return false;
+  if (auto hit = ix.cache.nodes.find(block); hit != ix.cache.nodes.end()) {
+    out = hit->second;
+  } else {
+    const uint16_t code = mdx::ReadAt(*ix.file, block, out.data(), out.size());
+    if (code == 100) {  // the block lies past the end of the file
+      Corrupted(ix);
+      return false;
+    }
+    if (code != 0) {
+      ReportError(code, "Error reading index file: " + Location(ix, t) + " [SeekAndRead]");
+      return false;
+    }
+    ix.cache.Put(block, out);
   }
   const uint16_t count = mdx::NodeCount(out.data());
   if (count > t.header.max_keys() || !mdx::NodeFits(count, t.entry_length())) {
@@ -49,20 +65,27 @@ bool GetNode(WorkArea& a, IndexState& ix, TagState& t, uint32_t block, mdx::Bloc
 // first key not lower than `key`. Answers false after a report; an empty
 // tag leaves a root leaf with count 0.
 bool Descend(WorkArea& a, IndexState& ix, TagState& t, Aim aim, const uint8_t* key) {
-  t.path.clear();
+  // While the cache is valid, so are the path's copies of the nodes it
+  // shares with this descent (every change of the tag's nodes goes through
+  // its path or drops it).
+  const bool reuse = ix.cache.on;
+  if (Damaged(ix, t)) return false;
   uint32_t block = t.header.root;
-  for (int depth = 0;; ++depth) {
-    if (depth >= kMaxDepth) {
+  for (size_t depth = 0;; ++depth) {
+    if (depth >= static_cast<size_t>(kMaxDepth)) {
       t.path.clear();
       Corrupted(ix);
       return false;
     }
-    PathLevel level;
-    level.block = block;
-    if (!GetNode(a, ix, t, block, level.node)) {
-      t.path.clear();
-      return false;
+    if (!(reuse && depth < t.path.size() && t.path[depth].block == block)) {
+      t.path.resize(depth + 1);
+      t.path[depth].block = block;
+      if (!GetNode(a, ix, t, block, t.path[depth].node)) {
+        t.path.clear();
+        return false;
+      }
     }
+    PathLevel& level = t.path[depth];
     const uint16_t count = Count(level);
     const bool leaf = IsLeaf(level, t);
     uint16_t pos = 0;
@@ -83,9 +106,11 @@ bool Descend(WorkArea& a, IndexState& ix, TagState& t, Aim aim, const uint8_t* k
       pos = lo;
     }
     level.pos = pos;
-    t.path.push_back(level);
-    if (leaf) return true;
-    block = EntryPointer(t.path.back(), t);  // the trailing pointer when pos = count
+    if (leaf) {
+      t.path.resize(depth + 1);
+      return true;
+    }
+    block = EntryPointer(level, t);  // the trailing pointer when pos = count
   }
 }
 
@@ -183,7 +208,10 @@ void SyncTag(WorkArea& a, IndexState& ix, TagState& t) {
 
 bool PutNode(IndexState& ix, TagState& t, uint32_t block, const mdx::Block& node) {
   const uint16_t code = mdx::WriteAt(*ix.file, block, node.data(), node.size());
-  if (code == 0) return true;
+  if (code == 0) {
+    ix.cache.Put(block, node);
+    return true;
+  }
   ix.damaged = true;
   ReportError(code, "Error writing index file: " + Location(ix, t) + " [SeekAndWrite]");
   return false;

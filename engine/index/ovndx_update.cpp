@@ -434,7 +434,7 @@ Deleter::Result DeleteKey(WorkArea& a, IndexState& ix, TagState& t, const uint8_
 
 // The current record's key and FOR result for tag t; false after a report.
 bool KeyNow(TagState& t, Key& key, bool& passes) {
-  key.assign(t.format.length, 0);
+  key.resize(t.format.length);
   passes = PassesFor(t.for_expr.get());
   if (Errors().DbfError != 0) return false;
   return MakeKey(t.key_expr.get(), t.format, key.data());
@@ -494,24 +494,26 @@ void UpdateKeys(WorkArea& a, IndexState& ix) {
 
 void AddKeys(WorkArea& a, IndexState& ix) {
   const int32_t r = a.table.current_record;
-  std::vector<std::pair<TagState*, Key>> added;
+  // The tags that took the new key so far; each keeps it as its old key.
+  size_t added = 0;
   // One tag failing takes the new record out of those before it, so the
   // tags agree with each other.
   ScopeGuard undo([&] {
-    for (auto it = added.rbegin(); it != added.rend(); ++it) {
-      if (DeleteKey(a, ix, *it->first, it->second.data(), r) != Deleter::kDone) {
-        ReportError(err::kInternal, "Index file corrupted. " + Location(ix, *it->first) + " [AppendNewKey]");
+    while (added > 0) {
+      TagState& t = ix.tags[--added];
+      if (!t.old_passed) continue;
+      if (DeleteKey(a, ix, t, t.old_key.data(), r) != Deleter::kDone) {
+        ReportError(err::kInternal, "Index file corrupted. " + Location(ix, t) + " [AppendNewKey]");
         return;
       }
     }
   });
   for (TagState& t : ix.tags) {
-    Key key;
-    bool passes = false;
-    if (!KeyNow(t, key, passes)) return;
-    if (!passes) continue;
-    if (!AppendIndex(a, ix, t, key.data(), r)) return;
-    added.emplace_back(&t, std::move(key));
+    t.old_record = 0;
+    if (!KeyNow(t, t.old_key, t.old_passed)) return;
+    if (t.old_passed && !AppendIndex(a, ix, t, t.old_key.data(), r)) return;
+    t.old_record = r;
+    ++added;
   }
   undo.Dismiss();
 }
