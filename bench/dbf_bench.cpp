@@ -305,7 +305,8 @@ const FieldDef kScanFields[] = {{"name", 'C', 20, 0},   {"year", 'N', 4, 0},    
 void FillScanRecord(DbfFile& dbf, int32_t k) {
   char text[64];
   std::memset(dbf.record.data(), ' ', dbf.record.size());
-  std::snprintf(text, sizeof text, "Movie %07d%4d%c%3d%04d%02d%02dC%06d", static_cast<int>(k),
+  // Each value in its field: name 20, year 4, color 1, runtime 3, date 8, code 7.
+  std::snprintf(text, sizeof text, "Movie %07d       %4d%c%3d%04d%02d%02dC%06d", static_cast<int>(k),
                 static_cast<int>(1900 + k % 120), k % 3 == 0 ? 'F' : 'T', static_cast<int>(60 + k % 140),
                 static_cast<int>(1930 + k % 90), static_cast<int>(1 + k % 12), static_cast<int>(1 + k % 28),
                 static_cast<int>(k % 1000000));

@@ -1,6 +1,7 @@
-// Walks served from the table's read-ahead window: a record read under a
-// lock of a shared table, and every record after a write of the area, is
-// what the file holds; records appended by others are reached.
+// Walks served from the table's read-ahead window and, in index order, its
+// kept record pages: a record read under a lock of a shared table, and
+// every record after a write of the area, is what the file holds; records
+// appended by others are reached.
 #include <gtest/gtest.h>
 
 #include <string>
@@ -8,6 +9,9 @@
 
 #include "engine/dbf/dbf4.h"
 #include "engine/dbf/dbf4_search.h"
+#include "engine/index/ovndx.h"
+#include "engine/index/umakemdx.h"
+#include "engine/support/engine_state.h"
 #include "engine/support/ovcommon.h"
 #include "tests/test_support.h"
 
@@ -117,6 +121,74 @@ TEST_F(DbfScanTest, TheAreasWritesReachItsWalk) {
     ASSERT_TRUE(RLock());
     RecallRec();
     Unlock();
+  }
+}
+
+// In index order (KEY descending: records 10 down to 1) each step is served
+// from a kept page, whatever the budget allows: the area's own Replace
+// reaches the next step of a table held exclusively, and a step under a
+// record lock of a shared table sees what another process committed.
+TEST_F(DbfScanTest, IndexOrderStepsSeeWritesAndLockedReads) {
+  CloseArea();
+  const std::string table = Path("order.dbf");
+  const FieldDef fields[] = {{"key", 'C', 3, 0}, {"name", 'C', 10, 0}};
+  DbfFile dbf;
+  CreateDbf(dbf, table, fields);
+  USE(table + " EXCLUSIVE");
+  for (int k = 1; k <= kRecords; ++k) {
+    ClearRecord();
+    SetFieldText(1, std::to_string(100 + k));
+    SetFieldText(2, "a" + std::to_string(k));
+    Append();
+  }
+  ASSERT_TRUE(MakeIndex({{"KEY", "KEY", "", true, false}}, ""));
+  CloseArea();
+  auto name = [] { return TrimRightText(GetFieldText(2)); };
+  auto open = [&](const char* how) {
+    USE(table + how);
+    SetIndexTo(ForceExt(table, "MDX"));
+    Set_Order_To(1);
+    ASSERT_EQ(CurrentOrder(), 1);
+  };
+  const size_t budgets[] = {0, kReadWindowBytes, Engine().table.RecordPageBytes};
+  for (const size_t budget : budgets) {
+    SCOPED_TRACE(budget);
+    Engine().table.RecordPageBytes = budget;
+    const std::string mark = std::to_string(budget % 1000);
+    open(" EXCLUSIVE");
+    std::vector<std::string> names;
+    for (GoTop(); !dEOF(); SKIP(1)) names.push_back(name());
+    ASSERT_EQ(names.size(), size_t{kRecords});
+    EXPECT_EQ(names.front(), "a10");
+    GoTop();
+    SKIP(1);
+    SetFieldText(2, "c" + mark);
+    Replace();
+    SKIP(-1);
+    SKIP(1);
+    EXPECT_EQ(name(), "c" + mark);
+    CloseArea();
+
+    open("");
+    GoTop();
+    test::ChildHolder other([&] {
+      Select(2);
+      USE(table + " ALIAS OTHER");
+      GO(5);
+      if (!RLock()) return false;
+      SetFieldText(2, "b" + mark);
+      Replace();
+      Unlock();
+      return Errors().DbfError == 0;
+    });
+    ASSERT_TRUE(other.ready());
+    SKIP(1);  // record 9, its page kept before the other's write
+    ASSERT_TRUE(RLock());
+    SKIP(4);
+    EXPECT_EQ(RecNo(), 5);
+    EXPECT_EQ(name(), "b" + mark);
+    Unlock();
+    CloseArea();
   }
 }
 

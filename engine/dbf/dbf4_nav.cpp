@@ -59,9 +59,10 @@ bool Visible(const WorkArea& a) {
 bool InWhile(const WorkArea& a) { return !a.while_cond.is_set() || Holds(a.while_cond); }
 
 // Reads record n into the raw and typed record; false after a report.
-// `ahead`: how the read may use the table's read-ahead window (none for
+// `ahead`: how the read may use the table's cached records (none for
 // jumps such as GO, the held records for a re-read, a fill in the walk's
-// direction for steps in natural order).
+// direction for steps in natural order, a kept page for steps in index
+// order).
 bool ReadRecord(WorkArea& a, int32_t n, std::optional<ReadAhead> ahead = std::nullopt) {
   if (ahead && MayReadAhead(a)) {
     GetDbfRecordAhead(a.table, n, *ahead);
@@ -73,9 +74,9 @@ bool ReadRecord(WorkArea& a, int32_t n, std::optional<ReadAhead> ahead = std::nu
   return true;
 }
 
-// A step's reading: index orders jump about, natural order walks.
+// A step's reading: index orders jump about the file, natural order walks.
 std::optional<ReadAhead> StepReading(bool ordered, bool forward) {
-  if (ordered) return std::nullopt;
+  if (ordered) return ReadAhead::kPaged;
   return forward ? ReadAhead::kForward : ReadAhead::kBackward;
 }
 

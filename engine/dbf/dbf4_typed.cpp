@@ -48,10 +48,37 @@ int32_t GetInt32(const uint8_t* p) {
   return v;
 }
 
+// The common stored number, [-]digits[.digits] with at most 15 digits,
+// computed exactly as the general parse would: the digits as a whole
+// number and a power of ten are both exact doubles, and one division
+// rounds correctly. False for anything else.
+bool ParsePlain(const char* b, const char* e, double& v) {
+  static constexpr double kPowers[] = {1, 1e1, 1e2, 1e3, 1e4, 1e5, 1e6, 1e7, 1e8, 1e9, 1e10, 1e11, 1e12, 1e13, 1e14, 1e15};
+  const bool negative = b != e && *b == '-';
+  if (negative) ++b;
+  uint64_t whole = 0;
+  int digits = 0;
+  int decimals = -1;  // none until the point
+  for (; b != e; ++b) {
+    if (*b == '.' && decimals < 0) {
+      decimals = 0;
+      continue;
+    }
+    if (*b < '0' || *b > '9' || ++digits > 15) return false;
+    whole = whole * 10 + static_cast<uint64_t>(*b - '0');
+    if (decimals >= 0) ++decimals;
+  }
+  if (digits == 0) return false;
+  v = static_cast<double>(whole) / kPowers[std::max(decimals, 0)];
+  if (negative) v = -v;
+  return true;
+}
+
 // Numbers in records always use "." whatever the locale says.
 double ParseSpan(const char* b, const char* e) {
   double v = 0;
   if (b != e && *b == '+') ++b;
+  if (ParsePlain(b, e, v)) return v;
   auto r = std::from_chars(b, e, v);
   return r.ec == std::errc() ? v : 0.0;
 }
@@ -129,29 +156,46 @@ std::string TextToStoredDate(const std::string& text) {
   return rec.size() == 8 ? rec : std::string(8, ' ');
 }
 
-// Runs once per field of every record read: only a date goes through a
-// text of its own.
+// The typed slot of a number (M: its block number) of value v.
+void NumberSlot(const FieldEntry& f, double v, uint8_t* t) {
+  if (IsReal(f)) {
+    EncodeReal48(v, t);
+  } else {
+    PutInt32(t, ClampInt32(v));
+  }
+}
+
+// A date's display text in its slot; a stored date of eight digits (the
+// common case) without a string.
+void ScatterDate(const FieldEntry& f, const char* raw, uint8_t* t) {
+  char text[10];
+  const size_t n = f.length == 8 ? RecordDigitsToDate(raw, text) : 0;
+  if (n == 0) {
+    WriteCounted(t, StoredDateToDisplay(std::string(raw, f.length)), 10);
+    return;
+  }
+  t[0] = static_cast<uint8_t>(n);
+  std::memcpy(t + 1, text, n);
+  std::memset(t + 1 + n, ' ', 10 - n);
+}
+
+// Runs once per field of every record read, so nothing here allocates in
+// the common case.
 void ScatterField(const FieldEntry& f, const char* raw, uint8_t* t) {
   switch (f.type) {
     case 'C':
       t[0] = f.length;
       std::memcpy(t + 1, raw, f.length);
       break;
-    case 'D': WriteCounted(t, StoredDateToDisplay(std::string(raw, f.length)), 10); break;
+    case 'D': ScatterDate(f, raw, t); break;
     case 'L': {
       const char c = f.length == 0 ? ' ' : raw[0];
       t[0] = (c == 'T' || c == 't' || c == 'Y' || c == 'y') ? 1 : 0;
       break;
     }
-    case 'M': PutInt32(t, ClampInt32(ParseStored(raw, f.length))); break;
+    case 'M':
     case 'N':
-    case 'F':
-      if (IsReal(f)) {
-        EncodeReal48(ParseStored(raw, f.length), t);
-      } else {
-        PutInt32(t, ClampInt32(ParseStored(raw, f.length)));
-      }
-      break;
+    case 'F': NumberSlot(f, ParseStored(raw, f.length), t); break;
     default: break;
   }
 }
@@ -344,8 +388,13 @@ double GetFieldNumber(int n) {
   if (p == nullptr) return 0;
   if (f->type != 'N' && f->type != 'F' && f->type != 'M') return 0;
   const WorkArea& area = *CurrentArea();
-  const char* raw = area.table.record.data() + f->offset;
-  if (f->type != 'M' && SlotUnchanged(*f, raw, p)) return ParseStored(raw, f->length);
+  if (f->type != 'M') {
+    // An unchanged slot answers the stored value, parsed once.
+    const double stored = ParseStored(area.table.record.data() + f->offset, f->length);
+    uint8_t probe[6];
+    NumberSlot(*f, stored, probe);
+    if (std::memcmp(probe, p, TypedSizeOf(*f)) == 0) return stored;
+  }
   if (const ExactNumber* exact = ExactFor(area, n, p, TypedSizeOf(*f))) return ParseNumber(exact->text);
   return IsReal(*f) ? DecodeReal48(p) : GetInt32(p);
 }

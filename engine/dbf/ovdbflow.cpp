@@ -23,6 +23,7 @@ std::string NotDbase(const std::string& who, const std::string& why, const std::
 void ReleaseDbf(DbfFile& dbf) {
   dbf.file.reset();
   dbf.window = ReadWindow{};
+  dbf.record_pages = RecordPages{};
   dbf.fields.clear();
   dbf.record.clear();
   dbf.record.shrink_to_fit();
@@ -474,11 +475,10 @@ int32_t RecordsPerWindow(const DbfFile& dbf) {
   return static_cast<int32_t>(std::max<size_t>(1, kReadWindowBytes / std::max<size_t>(dbf.record_length, 1)));
 }
 
-// Fills the window with the records from `first` on, up to the known
-// count. A failed or short read leaves it empty: each record is then read
-// alone and a record cut short is reported as such.
-void FillWindow(DbfFile& dbf, int32_t first) {
-  ReadWindow& w = dbf.window;
+// Fills `w` with the records from `first` on, up to the known count. A
+// failed or short read leaves it empty: each record is then read alone and
+// a record cut short is reported as such.
+void FillPiece(const DbfFile& dbf, ReadWindow& w, int32_t first) {
   w.count = 0;
   const size_t length = std::max<size_t>(dbf.record_length, 1);
   const int64_t records = std::min<int64_t>(RecordsPerWindow(dbf), int64_t{dbf.record_count} - first + 1);
@@ -491,34 +491,85 @@ void FillWindow(DbfFile& dbf, int32_t first) {
   w.count = static_cast<int32_t>(records);
 }
 
-// Whether the window holds n, filling it when the read may.
-bool WindowHolds(DbfFile& dbf, int32_t n, ReadAhead ahead) {
-  if (dbf.window.Holds(n) || ahead == ReadAhead::kHeldOnly) return dbf.window.Holds(n);
-  FillWindow(dbf, ahead == ReadAhead::kForward ? n : std::max(1, n - RecordsPerWindow(dbf) + 1));
-  return dbf.window.Holds(n);
+int32_t PageOf(const DbfFile& dbf, int32_t n) { return (n - 1) / RecordsPerWindow(dbf); }
+
+const ReadWindow* HeldPage(const DbfFile& dbf, int32_t n) {
+  const auto& pages = dbf.record_pages.pages;
+  if (pages.empty()) return nullptr;
+  const auto it = pages.find(PageOf(dbf, n));
+  return it != pages.end() && it->second.Holds(n) ? &it->second : nullptr;
 }
 
-const char* HeldRecord(const DbfFile& dbf, int32_t n) {
-  return dbf.window.bytes.data() + static_cast<size_t>(n - dbf.window.first) * dbf.record_length;
+// Keeps the page of record n, the oldest one giving way (and its buffer)
+// when the budget is spent; nullptr when the budget holds no page or the
+// read fails.
+const ReadWindow* FillPage(DbfFile& dbf, int32_t n) {
+  RecordPages& cache = dbf.record_pages;
+  const size_t page_bytes = static_cast<size_t>(RecordsPerWindow(dbf)) * std::max<size_t>(dbf.record_length, 1);
+  const size_t most = Engine().table.RecordPageBytes / page_bytes;
+  if (most == 0) return nullptr;
+  const int32_t page = PageOf(dbf, n);
+  ReadWindow w;
+  // A page kept while the count was lower ends before n: it is read again.
+  if (auto it = cache.pages.find(page); it != cache.pages.end()) {
+    w = std::move(it->second);
+    cache.pages.erase(it);
+    std::erase(cache.order, page);
+  } else if (cache.order.size() >= most) {
+    w = std::move(cache.pages[cache.order.front()]);
+    cache.pages.erase(cache.order.front());
+    cache.order.pop_front();
+  }
+  FillPiece(dbf, w, page * RecordsPerWindow(dbf) + 1);
+  if (!w.Holds(n)) return nullptr;
+  cache.order.push_back(page);
+  return &(cache.pages[page] = std::move(w));
+}
+
+const char* HeldRecord(const DbfFile& dbf, const ReadWindow& w, int32_t n) {
+  return w.bytes.data() + static_cast<size_t>(n - w.first) * dbf.record_length;
+}
+
+// The stored bytes of record n from the window or a page, filling one as
+// `ahead` allows; nullptr when the record is to be read alone.
+const char* CachedRecord(DbfFile& dbf, int32_t n, ReadAhead ahead) {
+  const bool may_fill = ahead != ReadAhead::kHeldOnly && !dbf.wrote_since_read;
+  dbf.wrote_since_read = false;
+  if (dbf.window.Holds(n)) return HeldRecord(dbf, dbf.window, n);
+  if (const ReadWindow* page = HeldPage(dbf, n)) return HeldRecord(dbf, *page, n);
+  if (!may_fill) return nullptr;
+  if (ahead == ReadAhead::kPaged) {
+    const ReadWindow* page = FillPage(dbf, n);
+    return page != nullptr ? HeldRecord(dbf, *page, n) : nullptr;
+  }
+  FillPiece(dbf, dbf.window, ahead == ReadAhead::kForward ? n : std::max(1, n - RecordsPerWindow(dbf) + 1));
+  return dbf.window.Holds(n) ? HeldRecord(dbf, dbf.window, n) : nullptr;
+}
+
+// A write of the area: what it cached is gone, and the next read is alone.
+void DropAfterWrite(DbfFile& dbf) {
+  DropReadWindow(dbf);
+  dbf.wrote_since_read = true;
 }
 
 }  // namespace
 
 void GetDbfRecord(DbfFile& dbf, int32_t n) {
   DropReadWindow(dbf);
+  dbf.wrote_since_read = false;
   if (CheckRead(dbf, n)) ReadSingle(dbf, n);
 }
 
 void GetDbfRecordAhead(DbfFile& dbf, int32_t n, ReadAhead ahead) {
   if (!CheckRead(dbf, n)) return;
-  // What the window cannot give (a record cut short, a failed read) is
+  // What the cache cannot give (a record cut short, a failed read) is
   // read alone, to be reported as such.
-  if (!WindowHolds(dbf, n, ahead)) {
+  const char* at = CachedRecord(dbf, n, ahead);
+  if (at == nullptr) {
     ReadSingle(dbf, n);
     return;
   }
   dbf.at_end = dbf.at_beginning = false;
-  const char* at = HeldRecord(dbf, n);
   dbf.record.assign(at, at + dbf.record_length);
   dbf.current_record = n;
   TranslateRead(dbf);
@@ -526,10 +577,15 @@ void GetDbfRecordAhead(DbfFile& dbf, int32_t n, ReadAhead ahead) {
 
 const char* WindowRecord(DbfFile& dbf, int32_t n) {
   if (!dbf.is_open() || !dbf.file || n < 1 || n > dbf.record_count) return nullptr;
-  return WindowHolds(dbf, n, ReadAhead::kForward) ? HeldRecord(dbf, n) : nullptr;
+  if (!dbf.window.Holds(n)) FillPiece(dbf, dbf.window, n);
+  return dbf.window.Holds(n) ? HeldRecord(dbf, dbf.window, n) : nullptr;
 }
 
-void DropReadWindow(DbfFile& dbf) { dbf.window.count = 0; }
+void DropReadWindow(DbfFile& dbf) {
+  dbf.window.count = 0;
+  dbf.record_pages.pages.clear();
+  dbf.record_pages.order.clear();
+}
 
 bool OthersMayWrite(const DbfFile& dbf) {
   const uint16_t share = dbf.open_mode & fmode::kShareMask;
@@ -581,7 +637,7 @@ void PutDbfRecord(DbfFile& dbf, int32_t n) {
     return;
   }
   if (append) n = dbf.record_count + 1;
-  DropReadWindow(dbf);
+  DropAfterWrite(dbf);
   // Translate a copy: translating the buffer back would lose characters
   // that have no twin in the other code page.
   std::vector<char>& out = dbf.scratch;
@@ -617,7 +673,7 @@ void PutDeleteFlag(DbfFile& dbf, int32_t n) {
   constexpr const char* kRoutine = " [DeleteRec/RecallRec]";
   if (!CheckOpen(dbf, kRoutine)) return;
   if (!CheckRecordNumber(dbf, n, "DeleteRec/RecallRec")) return;
-  DropReadWindow(dbf);
+  DropAfterWrite(dbf);
   uint16_t code = dbf.file->WriteAt(dbf.RecordOffset(n), dbf.record.data(), 1);
   if (code != 0) {
     ReportError(code, FileContext(dbf, kRoutine));

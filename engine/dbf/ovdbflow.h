@@ -41,11 +41,13 @@
 #pragma once
 
 #include <cstdint>
+#include <deque>
 #include <functional>
 #include <memory>
 #include <optional>
 #include <span>
 #include <string>
+#include <unordered_map>
 #include <vector>
 
 #include "engine/support/platform.h"
@@ -98,10 +100,21 @@ struct ReadWindow {
 
 inline constexpr size_t kReadWindowBytes = 64 * 1024;
 
-// How GetDbfRecordAhead may use the window: serve a record it holds or
-// read that one record alone, or fill it from the record onward
-// (forward) or up to it (backward) when it does not hold the record.
-enum class ReadAhead : uint8_t { kHeldOnly, kForward, kBackward };
+// Walks in index order jump about the file: they keep the pieces of
+// kReadWindowBytes they read (page p holds the records from p * per page
+// + 1 on), up to Engine().table.RecordPageBytes per table, oldest dropped
+// first. A page is a window in every other respect: the same records, the
+// same rules, dropped with it.
+struct RecordPages {
+  std::unordered_map<int32_t, ReadWindow> pages;  // by page number
+  std::deque<int32_t> order;                      // page numbers, oldest first
+};
+
+// How GetDbfRecordAhead may use the cached records: serve one it holds or
+// read that one record alone (held only), or when it holds none fill the
+// window from the record onward (forward) or up to it (backward), or keep
+// the page of the record (paged, for jumps in a walk).
+enum class ReadAhead : uint8_t { kHeldOnly, kForward, kBackward, kPaged };
 
 struct DbfFile {
   std::string path;        // full path with extension
@@ -132,6 +145,10 @@ struct DbfFile {
   RecordFilter write_filter;
   RecordFilter read_filter;
   ReadWindow window;
+  RecordPages record_pages;
+  // The area wrote since its last read: the next record is read alone, as
+  // a walk that writes as it goes would refill a piece for every record.
+  bool wrote_since_read = false;
   std::unique_ptr<File> file;
   // The header byte of the lock area is held (LockHeaderByte): the end of
   // the table is written without taking it again, and without letting go.
@@ -150,7 +167,7 @@ void OpenDbf(DbfFile& dbf);
 void CreateDbf(DbfFile& dbf, const std::string& name, std::span<const FieldDef> fields);
 // Reads record n from the file, dropping the read-ahead window.
 void GetDbfRecord(DbfFile& dbf, int32_t n);
-// Reads record n as GetDbfRecord does, through the read-ahead window;
+// Reads record n as GetDbfRecord does, through the cached records;
 // reports and effects are the same. For walks the caller may serve from a
 // window (see ReadWindow).
 void GetDbfRecordAhead(DbfFile& dbf, int32_t n, ReadAhead ahead);
@@ -159,6 +176,7 @@ void GetDbfRecordAhead(DbfFile& dbf, int32_t n, ReadAhead ahead);
 // 1..count or the file holds no whole record n. The record buffer and the
 // current record stay as they are.
 const char* WindowRecord(DbfFile& dbf, int32_t n);
+// Drops the window and the record pages.
 void DropReadWindow(DbfFile& dbf);
 // Whether another process may write the table while it is open.
 bool OthersMayWrite(const DbfFile& dbf);

@@ -34,6 +34,8 @@ struct TableSettings {
   bool RepairRecCount = false;
   bool FlushEachWrite = false;
   std::string ValidFieldTypes = "CDFLMN";
+  // Memory per table for record pages kept for walks in index order.
+  size_t RecordPageBytes = size_t{32} << 20;
 };
 
 // Date and number settings; start-up values come from the locale.

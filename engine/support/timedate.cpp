@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <cctype>
+#include <cstring>
 #include <string_view>
 
 #include "engine/support/engine_state.h"
@@ -402,6 +403,36 @@ std::string CanonicalToDate(const std::string& text) {
   Parts p = SplitAt(ShortText(text), '/');
   if (p.AllBlank()) return DateTemplate(CurrentType());
   return Assemble(CurrentType(), PadLeft(p.first, 2), PadLeft(p.second, 2), WidenYear(PadLeft(p.third, 2)));
+}
+
+size_t RecordDigitsToDate(const char* record, char* out) {
+  for (int i = 0; i < 8; ++i) {
+    if (record[i] < '0' || record[i] > '9') return 0;
+  }
+  // What CanonicalToDate makes of "MM/DD/" and the year as the setting
+  // shows it: every part already has its full width.
+  const bool century = Settings().CenturyOn;
+  const char* y = century ? record : record + 2;
+  const size_t yl = century ? 4 : 2;
+  const char* m = record + 4;
+  const char* d = record + 6;
+  const auto put = [&out](size_t at, const char* part, size_t n) { std::memcpy(out + at, part, n); };
+  const int type = CurrentType();
+  if (type == 1) {
+    put(0, y, yl);
+    out[yl] = '.';
+    put(yl + 1, m, 2);
+    out[yl + 3] = '.';
+    put(yl + 4, d, 2);
+    return yl + 6;
+  }
+  const char sep = type == 0 || type == 2 ? '/' : (type == 3 ? '-' : '.');
+  put(0, type == 0 ? m : d, 2);
+  out[2] = sep;
+  put(3, type == 0 ? d : m, 2);
+  out[5] = sep;
+  put(6, y, yl);
+  return yl + 6;
 }
 
 bool ValidDate(std::string& text) {

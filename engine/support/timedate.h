@@ -30,6 +30,7 @@
 // `Engine().dates`; conversions that force `CenturyOn` restore it after.
 #pragma once
 
+#include <cstddef>
 #include <cstdint>
 #include <string>
 
@@ -83,6 +84,10 @@ std::string CenturyDigits(const std::string& yy);
 
 // Display text -> YYYYMMDD; an empty date gives 8 blanks.
 std::string DateToRecord(const std::string& text);
+// The display text of a record text of eight digits, written to `out`
+// (room for 10) without building strings; answers its length, or 0 when
+// `record` is not eight digits (then the general conversion applies).
+size_t RecordDigitsToDate(const char* record, char* out);
 // Display text -> zero-padded YYYYMMDD, or 8 blanks for no date.
 std::string DateToSortText(const std::string& text);
 
