@@ -2,8 +2,9 @@
 //
 // The table (character, numeric and date fields, 300 records) is made once
 // in memory; each input becomes its index file, which is opened and every
-// tag walked both ways, then searched. Damaged headers, anchors and nodes
-// must give error codes, never a crash, a hang or an endless walk.
+// tag walked both ways, then searched, checked, and a record's keys moved
+// and moved back. Damaged headers, anchors and nodes must give error codes
+// or findings, never a crash, a hang or an endless walk.
 //
 // Started with a corpus folder, the target first puts a sound index of the
 // table there (when the folder is empty), so mutations start from a real
@@ -18,6 +19,7 @@
 
 #include "engine/dbf/dbf4.h"
 #include "engine/engine.h"
+#include "engine/index/index_check.h"
 #include "engine/index/ovndx.h"
 #include "engine/index/umakemdx.h"
 #include "engine/support/mem_env.h"
@@ -114,6 +116,19 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     (void)FindExact("20201110");
     Errors().DbfError = 0;
     SyncIndex();
+  }
+  Errors().DbfError = 0;
+  (void)CheckIndex();
+  // Key maintenance over whatever the tree holds; the record goes back.
+  Errors().DbfError = 0;
+  GO(1 + static_cast<int32_t>(size % kRecords));
+  if (Errors().DbfError == 0) {
+    const std::string name = GetFieldText(1);
+    SetFieldText(1, "Z" + std::to_string(size % 89));
+    Replace();
+    Errors().DbfError = 0;
+    SetFieldText(1, name);
+    Replace();
   }
   Errors().DbfError = 0;
   return 0;

@@ -60,7 +60,8 @@ class TreeWalk {
       if (leaf && i == count) break;
       const uint8_t* e = mdx::NodeEntry(n.data(), i, el);
       const uint32_t ptr = GetLe32(e);
-      Key key(e + 4, e + 4 + t_.format.length);
+      // The trailing pointer has no key after it.
+      Key key = i < count ? Key(e + 4, e + 4 + t_.format.length) : Key();
       if (leaf) {
         if (ptr < 1 || ptr > static_cast<uint32_t>(records_)) {
           Add(block, "record " + std::to_string(ptr) + " outside the table");

@@ -186,11 +186,12 @@ bool FindText(const std::string& text, bool exact) {
   if (text.empty()) return false;
   const SearchKey key = MakeSearchKey(text, t->format, exact);
   bool on = key.valid && !Empty(*t) && Seek(*a, ix, *t, key.bytes.data());
+  int64_t budget = SearchBudget(*a);
   while (on) {
     Dbf4RawGo(CurrentEntryRecord(*t));
     if (Errors().DbfError != 0) return false;
     if (RecordVisible()) break;
-    on = Step(*a, ix, *t, true);
+    on = SearchStep(*a, ix, *t, budget);
   }
   if (Errors().DbfError != 0) return false;
   const size_t n = std::min<size_t>(key.significant, t->format.length);

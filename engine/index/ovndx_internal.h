@@ -111,6 +111,12 @@ enum class Aim { kFirst, kLast, kKey };
 bool Descend(WorkArea& a, IndexState& ix, TagState& t, Aim aim, const uint8_t* key = nullptr);
 // One entry forward or back; false at the end of the tag (or after a report).
 bool Step(WorkArea& a, IndexState& ix, TagState& t, bool forward);
+// One step forward within a search over equal keys or hidden records: a
+// sound tag holds each record once, so a search that steps past more
+// entries than the table has records walks a damaged tree (reported 222).
+// `budget` starts at SearchBudget.
+bool SearchStep(WorkArea& a, IndexState& ix, TagState& t, int64_t& budget);
+int64_t SearchBudget(const WorkArea& a);
 // Seeks the first entry not lower than `key`; false when every key is lower.
 bool Seek(WorkArea& a, IndexState& ix, TagState& t, const uint8_t* key);
 

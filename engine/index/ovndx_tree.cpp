@@ -194,16 +194,28 @@ void SyncTag(WorkArea& a, IndexState& ix, TagState& t) {
   std::vector<uint8_t> key(t.format.length);
   if (!MakeKey(t.key_expr.get(), t.format, key.data())) return;
   bool on = Seek(a, ix, t, key.data());
+  int64_t budget = SearchBudget(a);
   while (on && CompareKeys(t.format, EntryKey(t.path.back(), t), key.data()) == 0) {
     // A unique tag holds one record per key: its entry stands for them all.
     if (CurrentEntryRecord(t) == r || t.header.unique) return;
-    on = Step(a, ix, t, true);
+    on = SearchStep(a, ix, t, budget);
   }
   if (Errors().DbfError != 0) return;
   t.path.clear();
   ReportError(err::kBeyondRange,
               "Key: \"" + KeyText(key.data(), t.format, t.key_expr->result_length, t.key_expr->decimals) +
                   "\" not in index: " + Location(ix, t) + ". [SyncIndex-1] Record: " + std::to_string(r));
+}
+
+int64_t SearchBudget(const WorkArea& a) { return 2 * int64_t{a.table.record_count} + 16; }
+
+bool SearchStep(WorkArea& a, IndexState& ix, TagState& t, int64_t& budget) {
+  if (--budget < 0) {
+    t.path.clear();
+    Corrupted(ix);
+    return false;
+  }
+  return Step(a, ix, t, true);
 }
 
 bool PutNode(IndexState& ix, TagState& t, uint32_t block, const mdx::Block& node) {

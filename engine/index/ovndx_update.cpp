@@ -325,13 +325,14 @@ class Deleter {
   Result Run(const uint8_t* key, int32_t record) {
     const uint16_t before = Errors().DbfError;
     bool on = Seek(a_, ix_, t_, key);
+    int64_t budget = SearchBudget(a_);
     while (on && CompareKeys(t_.format, EntryKey(t_.path.back(), t_), key) == 0) {
       if (CurrentEntryRecord(t_) == record) {
         const bool done = Remove();
         t_.path.clear();
         return done ? kDone : kFailed;
       }
-      on = Step(a_, ix_, t_, true);
+      on = SearchStep(a_, ix_, t_, budget);
     }
     t_.path.clear();
     return Errors().DbfError != before && Errors().DbfError != 0 ? kFailed : kMissing;
