@@ -19,14 +19,7 @@ bool TryEncodeDate(int year, int month, int day, TDateTime& out) {
 }
 
 void DecodeDate(TDateTime dt, int& year, int& month, int& day) {
-  const std::string rec = DayNumberToRecord(std::floor(dt) + kJulianOf18991230);
-  if (rec.size() != 8 || rec[0] == ' ') {
-    year = month = day = 0;
-    return;
-  }
-  year = std::stoi(rec.substr(0, 4));
-  month = std::stoi(rec.substr(4, 2));
-  day = std::stoi(rec.substr(6, 2));
+  if (!SplitDayNumber(std::floor(dt) + kJulianOf18991230, year, month, day)) year = month = day = 0;
 }
 
 }  // namespace ov

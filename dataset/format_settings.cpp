@@ -61,9 +61,11 @@ std::string LettersFor(char conversion, bool unpadded) {
 
 bool IsDateLetter(char c) { return AsciiLower(c) == 'd' || AsciiLower(c) == 'm' || AsciiLower(c) == 'y'; }
 
-std::string Digits(int value, int width) {
-  std::string s = std::to_string(value);
-  return s.size() < static_cast<size_t>(width) ? std::string(static_cast<size_t>(width) - s.size(), '0') + s : s;
+// Appends the decimal digits of value, zero-padded to `width`.
+void AppendDigits(std::string& out, int value, int width) {
+  const std::string s = std::to_string(value);
+  if (s.size() < static_cast<size_t>(width)) out.append(static_cast<size_t>(width) - s.size(), '0');
+  out += s;
 }
 
 // "DMY", "MDY" or "YMD": the order in which a format names the parts.
@@ -177,9 +179,9 @@ std::string FormatDateTime(const std::string& format, TDateTime value) {
     while (i + run < format.size() && AsciiLower(format[i + run]) == c) ++run;
     i += run;
     if (c == 'y') {
-      out += run <= 2 ? Digits(year % 100, 2) : Digits(year, 4);
+      AppendDigits(out, run <= 2 ? year % 100 : year, run <= 2 ? 2 : 4);
     } else {
-      out += Digits(c == 'd' ? day : month, run == 1 ? 1 : 2);
+      AppendDigits(out, c == 'd' ? day : month, run == 1 ? 1 : 2);
     }
   }
   return out;

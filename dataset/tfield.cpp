@@ -201,10 +201,17 @@ void TStringField::CheckTypeSize(int size) const {
 }
 
 std::string TStringField::AsString() const {
-  std::vector<char> buf(static_cast<size_t>(Size()) + 1, '\0');
-  if (!GetData(buf.data())) return std::string();
-  buf.back() = '\0';
-  return std::string(buf.data());
+  // Field texts are short: most fit the stack buffer.
+  char small[256] = {};
+  std::vector<char> large;
+  char* buf = small;
+  if (static_cast<size_t>(Size()) >= sizeof small) {
+    large.assign(static_cast<size_t>(Size()) + 1, '\0');
+    buf = large.data();
+  }
+  if (!GetData(buf)) return std::string();
+  buf[Size()] = '\0';
+  return std::string(buf);
 }
 
 void TStringField::SetAsString(const std::string& value) {

@@ -78,16 +78,33 @@ std::string CheckedDateText(TDateTime value) {
   return ValidDate(text) ? text : std::string();
 }
 
-// The stored date behind a typed date text of the current work area, when
-// that text is what the stored date displays as (an unchanged record):
-// the stored form carries the century the display may have dropped.
-const char* StoredDateFor(const TDbfFieldProps& props, int n, const std::string& text) {
+// The stored date behind the typed date text of field n of the current
+// work area, when that text is what the stored date displays as (an
+// unchanged record): the stored form carries the century the display may
+// have dropped. A stored date of eight digits is compared in place.
+const char* StoredDateFor(const TDbfFieldProps& props, int n) {
   const WorkArea* a = CurrentArea();
   if (a == nullptr || a->typed == nullptr || a->typed != props.Address(0)) return nullptr;
   const auto& fields = a->table.fields;
   if (n < 1 || n > static_cast<int>(fields.size()) || fields[n - 1].type != 'D') return nullptr;
   const char* raw = a->table.record.data() + fields[n - 1].offset;
-  return StoredDateToDisplay(std::string(raw, 8)) == text ? raw : nullptr;
+  const uint8_t* slot = props.Address(n);
+  char shown[kDateTextMax];
+  if (const size_t len = RecordDigitsToDate(raw, shown); len > 0) {
+    return slot[0] == len && std::memcmp(slot + 1, shown, len) == 0 ? raw : nullptr;
+  }
+  return StoredDateToDisplay(std::string(raw, 8)) == ReadCounted(slot, kDateTextMax) ? raw : nullptr;
+}
+
+// The day number of a stored date; eight digits are read in place.
+double StoredDayNumber(const char* raw) {
+  int value = 0;
+  for (int i = 0; i < 8; ++i) {
+    if (raw[i] < '0' || raw[i] > '9') return RecordToDayNumber(std::string(raw, 8));
+    value = value * 10 + (raw[i] - '0');
+  }
+  const int year = value / 10000;
+  return year == 0 ? kNoDate : YmdToDayNumber(year, value / 100 % 100, value % 100);
 }
 
 void FieldToBuffer(const TDTField& f, const FieldSlot& slot, const uint8_t* src, uint8_t* dst) {
@@ -187,9 +204,8 @@ void CopyRecordToBuffer(const TDbfFieldProps& props, const FieldDataLayout& layo
     if (slot == nullptr || slot->size == 0) continue;
     const TDTField& f = props.Fields()[static_cast<size_t>(n - 1)];
     if (f.type == 'D') {
-      const std::string text = ReadCounted(props.Address(n), kDateTextMax);
-      if (const char* raw = StoredDateFor(props, n, text)) {
-        const double jd = RecordToDayNumber(std::string(raw, 8));
+      if (const char* raw = StoredDateFor(props, n)) {
+        const double jd = StoredDayNumber(raw);
         Store<double>(buffer + slot->offset, jd >= kNoDate ? 0.0 : jd - kJulianOfDateTimeZero);
         continue;
       }
@@ -222,8 +238,10 @@ bool GetFieldValue(const uint8_t* slot, const FieldSlot& info, TFieldType kind, 
     return true;
   }
   if (kind == TFieldType::ftString) {
-    const std::string text = RightTrim(ReadCounted(slot, info.size > 0 ? info.size - 1u : 0u));
-    if (dest_size > 0) std::memcpy(out, text.data(), std::min(text.size(), dest_size - 1));
+    // The counted text without its trailing blanks and control characters.
+    size_t n = std::min<size_t>(slot[0], info.size > 0 ? info.size - 1u : 0u);
+    while (n > 0 && slot[n] < 33) --n;
+    if (dest_size > 0) std::memcpy(out, slot + 1, std::min(n, dest_size - 1));
     return true;
   }
   std::memcpy(out, slot, std::min<size_t>(info.size, dest_size));

@@ -513,6 +513,15 @@ std::string DayNumberToRecord(double number) {
   return Digits(v.year, 4) + Digits(v.month, 2) + Digits(v.day, 2);
 }
 
+bool SplitDayNumber(double number, int& year, int& month, int& day) {
+  Ymd v;
+  if (!DayNumberToYmd(number, v)) return false;
+  year = v.year;
+  month = v.month;
+  day = v.day;
+  return true;
+}
+
 int DayOfWeek(const std::string& text) { return WeekdayOfCanonical(DateToCanonical(text)); }
 
 std::string DayName(const std::string& text) {

@@ -100,6 +100,9 @@ double DateToDayNumber(const std::string& text);
 std::string DayNumberToDate(double number);
 // YYYYMMDD, or 8 blanks when the number is not a day of years 1..9999.
 std::string DayNumberToRecord(double number);
+// Year, month and day of a day number; false (nothing set) when it is not
+// a day of years 1..9999.
+bool SplitDayNumber(double number, int& year, int& month, int& day);
 
 // 1 = Sunday .. 7 = Saturday.
 int DayOfWeek(const std::string& text);
