@@ -42,6 +42,9 @@ class FaultFile final : public File {
     return env_->fail_sync_ ? 29 : inner_->Sync();
   }
   uint16_t Lock(uint64_t o, uint64_t l) override { return env_->refuse_locks_ ? 33 : inner_->Lock(o, l); }
+  uint16_t LockShared(uint64_t o, uint64_t l) override {
+    return env_->refuse_locks_ ? 33 : inner_->LockShared(o, l);
+  }
   uint16_t Unlock(uint64_t o, uint64_t l) override { return inner_->Unlock(o, l); }
   uint16_t Close() override { return inner_->Close(); }
 

@@ -10,6 +10,7 @@
 #include <functional>
 #include <string>
 
+#include "engine/index/index_semaphore.h"
 #include "engine/support/engine_state.h"
 
 namespace ov {
@@ -34,6 +35,9 @@ struct IndexEngineState {
   std::function<bool(WorkArea&, const std::string&)> open;
   std::function<std::string(WorkArea&)> active_tag;
   std::function<bool(WorkArea&, const std::string&)> select_tag;
+
+  // Where semaphore files go and how long their waits last.
+  SemaphoreSettings semaphore;
 };
 
 // The state, made on first use.

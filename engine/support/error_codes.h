@@ -65,5 +65,8 @@ inline constexpr uint16_t kInvalidOperation = 1103;
 // Locks.
 inline constexpr uint16_t kRecordNotLocked = 1200;
 inline constexpr uint16_t kFileNotLocked = 1201;
+// The index semaphore file: a lock on it or on the table for log-in and
+// log-out not obtained in time, or a writer's wait for readers timed out.
+inline constexpr uint16_t kSemaphore = 1202;
 
 }  // namespace ov::err

@@ -20,6 +20,7 @@ struct Disk {
 struct Range {
   const void* owner;
   uint64_t begin, end;  // end exclusive
+  bool shared = false;
 };
 
 struct Sharer {
@@ -125,33 +126,14 @@ class MemFile final : public File {
 
   // A read-only handle's read lock is only kept when it stands alone, so
   // either way a lock is refused when another handle holds any part.
-  uint16_t Lock(uint64_t offset, uint64_t len) override {
-    if (!node_) return 6;
-    uint64_t end = 0;
-    if (const uint16_t code = LockRange(offset, len, end); code != 0) return code;
-    bool held = false;
-    for (const Range& r : node_->locks) {
-      if (r.owner != this && Overlaps(r, offset, end)) return 33;
-      held = held || (r.owner == this && r.begin <= offset && end <= r.end);
-    }
-    if (!held) node_->locks.push_back(Range{this, offset, end});
-    return 0;
-  }
+  uint16_t Lock(uint64_t offset, uint64_t len) override { return Take(offset, len, false); }
+  uint16_t LockShared(uint64_t offset, uint64_t len) override { return Take(offset, len, true); }
 
   uint16_t Unlock(uint64_t offset, uint64_t len) override {
     if (!node_) return 6;
     uint64_t end = 0;
     if (const uint16_t code = LockRange(offset, len, end); code != 0) return code;
-    std::vector<Range> kept;
-    for (const Range& r : node_->locks) {
-      if (r.owner != this || !Overlaps(r, offset, end)) {
-        kept.push_back(r);
-        continue;
-      }
-      if (r.begin < offset) kept.push_back(Range{this, r.begin, offset});
-      if (end < r.end) kept.push_back(Range{this, end, r.end});
-    }
-    node_->locks = std::move(kept);
+    Drop(offset, end);
     return 0;
   }
 
@@ -163,6 +145,34 @@ class MemFile final : public File {
   }
 
  private:
+  // Shared locks of different handles overlap; anything else conflicts.
+  // The handle's own locks in the range give way to the new one.
+  uint16_t Take(uint64_t offset, uint64_t len, bool shared) {
+    if (!node_) return 6;
+    uint64_t end = 0;
+    if (const uint16_t code = LockRange(offset, len, end); code != 0) return code;
+    for (const Range& r : node_->locks) {
+      if (r.owner != this && Overlaps(r, offset, end) && !(shared && r.shared)) return 33;
+    }
+    Drop(offset, end);
+    node_->locks.push_back(Range{this, offset, end, shared});
+    return 0;
+  }
+
+  // Removes this handle's locks from [offset, end), keeping the parts outside.
+  void Drop(uint64_t offset, uint64_t end) {
+    std::vector<Range> kept;
+    for (const Range& r : node_->locks) {
+      if (r.owner != this || !Overlaps(r, offset, end)) {
+        kept.push_back(r);
+        continue;
+      }
+      if (r.begin < offset) kept.push_back(Range{this, r.begin, offset, r.shared});
+      if (end < r.end) kept.push_back(Range{this, end, r.end, r.shared});
+    }
+    node_->locks = std::move(kept);
+  }
+
   std::shared_ptr<Node> node_;
   bool readable_;
   bool writable_;

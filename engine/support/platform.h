@@ -57,6 +57,10 @@ class File {
   [[nodiscard]] virtual uint16_t Sync() = 0;
   // Non-blocking exclusive byte-range lock; a conflict answers 33.
   [[nodiscard]] virtual uint16_t Lock(uint64_t offset, uint64_t len) = 0;
+  // Non-blocking shared byte-range lock: any number of handles may hold one
+  // together; refused (33) while another handle holds the range
+  // exclusively. A handle's own lock on the range changes kind in place.
+  [[nodiscard]] virtual uint16_t LockShared(uint64_t offset, uint64_t len) = 0;
   [[nodiscard]] virtual uint16_t Unlock(uint64_t offset, uint64_t len) = 0;
   [[nodiscard]] virtual uint16_t Close() = 0;
 };

@@ -111,6 +111,7 @@ class PosixFile final : public File {
   uint16_t Lock(uint64_t offset, uint64_t len) override {
     return writable_ ? OfdLock(fd_, F_WRLCK, offset, len) : SoleReadLock(fd_, offset, len);
   }
+  uint16_t LockShared(uint64_t offset, uint64_t len) override { return OfdLock(fd_, F_RDLCK, offset, len); }
   uint16_t Unlock(uint64_t offset, uint64_t len) override { return OfdLock(fd_, F_UNLCK, offset, len); }
 
   uint16_t Close() override {
