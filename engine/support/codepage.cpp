@@ -1,5 +1,9 @@
 #include "engine/support/codepage.h"
 
+#include <algorithm>
+#include <cstdint>
+#include <cstring>
+
 namespace ov {
 
 namespace {
@@ -9,13 +13,31 @@ namespace {
 uint8_t AnsiToOemChar(uint8_t c) { return c < 0x80 ? c : kAnsiToOemHigh[c - 0x80]; }
 uint8_t OemToAnsiChar(uint8_t c) { return c < 0x80 ? c : kOemToAnsiHigh[c - 0x80]; }
 
-void AnsiToOemBuf(char* buf, size_t n) {
-  for (size_t i = 0; i < n; ++i) buf[i] = static_cast<char>(AnsiToOemChar(static_cast<uint8_t>(buf[i])));
+namespace {
+
+// ASCII is the same in both code pages: runs of eight ASCII bytes, most of
+// every record, are passed over whole.
+template <uint8_t (*Map)(uint8_t)>
+void MapBuf(char* buf, size_t n) {
+  constexpr uint64_t kHighBits = 0x8080808080808080ULL;
+  for (size_t i = 0; i < n;) {
+    uint64_t eight = kHighBits;
+    if (n - i >= 8) std::memcpy(&eight, buf + i, 8);
+    if ((eight & kHighBits) == 0) {
+      i += 8;
+      continue;
+    }
+    for (const size_t end = std::min(n, i + 8); i < end; ++i) {
+      buf[i] = static_cast<char>(Map(static_cast<uint8_t>(buf[i])));
+    }
+  }
 }
 
-void OemToAnsiBuf(char* buf, size_t n) {
-  for (size_t i = 0; i < n; ++i) buf[i] = static_cast<char>(OemToAnsiChar(static_cast<uint8_t>(buf[i])));
-}
+}  // namespace
+
+void AnsiToOemBuf(char* buf, size_t n) { MapBuf<AnsiToOemChar>(buf, n); }
+
+void OemToAnsiBuf(char* buf, size_t n) { MapBuf<OemToAnsiChar>(buf, n); }
 
 // Code page 1252 letters: ASCII, Latin-1 0xC0..0xFE except the two
 // operators, and the letter pairs Š/š, Œ/œ, Ž/ž, Ÿ/ÿ. ß has no capital.
