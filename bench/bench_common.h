@@ -1,9 +1,13 @@
-// Pieces every benchmark shares: the demo table's fields and a wall clock.
+// Pieces every benchmark shares: the demo table's fields, a wall clock and
+// the removal of scratch tables.
 #pragma once
 
 #include <chrono>
+#include <cstdio>
+#include <string>
 
 #include "engine/dbf/ovdbflow.h"
+#include "engine/support/ovcommon.h"
 
 namespace ov::bench {
 
@@ -16,6 +20,25 @@ using Clock = std::chrono::steady_clock;
 
 inline double SecondsSince(Clock::time_point start) {
   return std::chrono::duration<double>(Clock::now() - start).count();
+}
+
+// The memo file beside a table: its extension takes the case of the
+// table's, so both spellings are looked for. Empty when there is none.
+inline std::string MemoFileOf(const std::string& table) {
+  for (const char* ext : {"dbt", "DBT"}) {
+    const std::string memo = ForceExt(table, ext);
+    if (std::FILE* f = std::fopen(memo.c_str(), "rb")) {
+      std::fclose(f);
+      return memo;
+    }
+  }
+  return std::string();
+}
+
+// Removes a table and its memo file.
+inline void RemoveTable(const std::string& table) {
+  if (const std::string memo = MemoFileOf(table); !memo.empty()) std::remove(memo.c_str());
+  std::remove(table.c_str());
 }
 
 }  // namespace ov::bench

@@ -82,10 +82,7 @@ class WalkTable {
     if (dbf.is_open()) CloseDbf(dbf);
     ok_ = Errors().DbfError == 0;
   }
-  ~WalkTable() {
-    std::remove(path_.c_str());
-    std::remove(ForceExt(path_, "DBT").c_str());
-  }
+  ~WalkTable() { bench::RemoveTable(path_); }
   WalkTable(const WalkTable&) = delete;
   WalkTable& operator=(const WalkTable&) = delete;
   const std::string& path() const { return path_; }

@@ -48,10 +48,7 @@ std::string ScratchPath(const char* tag) { return "/tmp/ov_bench_" + std::to_str
 class ScratchTable {
  public:
   explicit ScratchTable(const char* tag) : path_(ScratchPath(tag)) {}
-  ~ScratchTable() {
-    std::remove(path_.c_str());
-    std::remove(ForceExt(path_, "DBT").c_str());
-  }
+  ~ScratchTable() { bench::RemoveTable(path_); }
   ScratchTable(const ScratchTable&) = delete;
   ScratchTable& operator=(const ScratchTable&) = delete;
   const std::string& path() const { return path_; }
@@ -442,7 +439,9 @@ void CompareWithPeers(benchmark::State& state, double engine, const std::string&
     state.counters["x_dbview"] = engine / dbview;
   }
   if (!memo) return;
-  if (const double pgdbf = PeerPass("pgdbf", "pgdbf " + path); pgdbf > 0) state.counters["x_pgdbf"] = engine / pgdbf;
+  // pgdbf wants the memo file named.
+  const std::string pgdbf_command = "pgdbf -m " + bench::MemoFileOf(path) + " " + path;
+  if (const double pgdbf = PeerPass("pgdbf", pgdbf_command); pgdbf > 0) state.counters["x_pgdbf"] = engine / pgdbf;
 }
 
 // range(0): 0 exclusive, 1 shared with another process holding it open.

@@ -393,7 +393,8 @@ double GetFieldNumber(int n) {
     const double stored = ParseStored(area.table.record.data() + f->offset, f->length);
     uint8_t probe[6];
     NumberSlot(*f, stored, probe);
-    if (std::memcmp(probe, p, TypedSizeOf(*f)) == 0) return stored;
+    const bool same = IsReal(*f) ? std::memcmp(probe, p, 6) == 0 : std::memcmp(probe, p, 4) == 0;
+    if (same) return stored;
   }
   if (const ExactNumber* exact = ExactFor(area, n, p, TypedSizeOf(*f))) return ParseNumber(exact->text);
   return IsReal(*f) ? DecodeReal48(p) : GetInt32(p);
