@@ -515,7 +515,8 @@ const ReadWindow* FillPage(DbfFile& dbf, int32_t n) {
     w = std::move(it->second);
     cache.pages.erase(it);
     std::erase(cache.order, page);
-  } else if (cache.order.size() >= most) {
+  }
+  while (cache.order.size() >= most) {
     w = std::move(cache.pages[cache.order.front()]);
     cache.pages.erase(cache.order.front());
     cache.order.pop_front();
