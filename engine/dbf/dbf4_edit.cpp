@@ -41,7 +41,10 @@ void WithIndexUpdate(WorkArea& area, bool active, Body body) {
     body();
     return;
   }
+  // An update the index layer refused (its lock could not be had) writes
+  // nothing, and has nothing to end.
   CallIndex(Areas().index.begin_update, area);
+  if (Failed()) return;
   ScopeGuard end([&] { CallIndex(Areas().index.end_update, area); });
   body();
 }

@@ -26,8 +26,9 @@
 //   mark_beginning, mark_end   the command ran off the front/back.
 //   finish          the command is over (after the last sync or mark).
 // Editing, while IndexOpen (and MaintainIndexes for Replace):
-//   begin_update    before an Append or Replace writes; paired with
-//   end_update      after it, also when a report unwinds.
+//   begin_update    before an Append or Replace writes; a report here
+//                   stops the command before it writes. Once it worked,
+//   end_update      follows the write, also when a report unwinds.
 //   remember_keys   Replace: the typed record holds the stored values of
 //                   the record about to change; the engine keeps its keys.
 //   update_keys     Replace: the new values are written; keys that changed

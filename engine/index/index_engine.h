@@ -27,6 +27,10 @@ struct IndexEngineState {
   std::function<void(int step)> progress;
   int progress_steps = 0;
 
+  // Times an open index re-read its anchors after another process's
+  // change (for tests and benchmarks).
+  uint64_t anchor_refreshes = 0;
+
   // The open-index side. open_file: the area's open index file ("" none);
   // close_all: closes every tag of the area; open: SetIndexTo;
   // active_tag / select_tag: the active tag's name and selecting one.

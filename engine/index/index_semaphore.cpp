@@ -64,8 +64,7 @@ IndexSemaphore::IndexSemaphore(WorkArea& area)
 bool IndexSemaphore::Handle(SemaAction action) {
   if (exclusive_) return true;
   if (area_.number < 1 || area_.number > kLastArea) {
-    return Report(err::kInternal,
-                  "Work area [" + std::to_string(area_.number) + " ] out of range. [HandleSemafore]");
+    return Report(err::kInternal, "Work area [" + std::to_string(area_.number) + " ] out of range. [HandleSemafore]");
   }
   if (action != SemaAction::kLogin && !file_) return true;
   action_ = action;
@@ -223,15 +222,13 @@ bool IndexSemaphore::Abort(uint16_t code, const std::string& text) {
   return Report(code, text);
 }
 
-std::string IndexSemaphore::Named(const char* what) const {
-  return what + name_ + " " + SemaActionName(action_);
-}
+std::string IndexSemaphore::Named(const char* what) const { return what + name_ + " " + SemaActionName(action_); }
 
 bool IndexSemaphore::WaitTimeout() {
-  return Abort(err::kSemaphore, std::to_string(SemaphoreConfig().wait_limit_s) + " second timeout, cannot read: " +
-                                    name_ + "\r\n" + "Possible cause: Other user's program has terminated abnormally." +
-                                    "\r\n" + "Cure: Log all users of this application off the network," + "\r\n" +
-                                    "then delete " + name_);
+  return Abort(err::kSemaphore,
+               std::to_string(SemaphoreConfig().wait_limit_s) + " second timeout, cannot read: " + name_ + "\r\n" +
+                   "Possible cause: Other user's program has terminated abnormally." + "\r\n" +
+                   "Cure: Log all users of this application off the network," + "\r\n" + "then delete " + name_);
 }
 
 uint16_t IndexSemaphore::ReadRecord() {
@@ -292,8 +289,8 @@ uint16_t IndexSemaphore::TryTable() {
 }
 
 bool IndexSemaphore::TableTimeout() {
-  return Abort(err::kSemaphore, "Cannot lock database for: " + name_ + " Action=" + SemaActionName(action_) +
-                                    " [Database Semaphore]");
+  return Abort(err::kSemaphore,
+               "Cannot lock database for: " + name_ + " Action=" + SemaActionName(action_) + " [Database Semaphore]");
 }
 
 bool IndexSemaphore::LockTable() {
@@ -337,8 +334,7 @@ void IndexSemaphore::UnlockTable() {
 // nobody's: the create takes it over and starts it afresh.
 bool IndexSemaphore::CreateOrOpen() {
   std::unique_ptr<File> fresh;
-  const uint16_t code =
-      OpenResolved(name_, fmode::kReadWrite | fmode::kDenyWrite, Disposition::kCreateTruncate, fresh);
+  const uint16_t code = OpenResolved(name_, fmode::kReadWrite | fmode::kDenyWrite, Disposition::kCreateTruncate, fresh);
   created_ = code == 0;
   const std::string suffix = " Action=" + std::string(SemaActionName(action_)) + " [Database Semaphore]";
   if (created_) {

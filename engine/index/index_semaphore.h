@@ -133,8 +133,8 @@ class IndexSemaphore {
   bool created_ = false;                // the log-in under way made the file
   std::optional<uint32_t> table_lock_;  // the table's lock byte while held
   int read_nesting_ = 0;
-  int lock_nesting_ = 0;    // of the lock procedure
-  int writer_depth_ = 0;    // of LOCKSEMAPHORE / UNLOCKSEMAPHORE
+  int lock_nesting_ = 0;  // of the lock procedure
+  int writer_depth_ = 0;  // of LOCKSEMAPHORE / UNLOCKSEMAPHORE
 };
 
 }  // namespace ov

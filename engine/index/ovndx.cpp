@@ -63,10 +63,25 @@ int32_t Next(WorkArea& a, bool forward) {
     t->bof = t->eof = true;
     return from;
   }
-  // The area may have moved without the index (a raw GO): find its record
-  // first, so the step starts where the area stands.
+  // After another process's change the tag finds its place again from the
+  // key it stood on; the area may also have moved without the index (a
+  // raw GO): then it finds the record, so the step starts where the area
+  // stands.
   if (from >= 1 && from <= a.table.record_count && CurrentEntryRecord(*t) != from) {
-    SyncTag(a, *ix, *t);
+    if (t->path.empty() && t->resume_record == from) {
+      bool moved = false;
+      if (!Resume(a, *ix, *t, forward, moved)) {
+        (forward ? t->eof : t->bof) = Errors().DbfError == 0;
+        return from;
+      }
+      if (moved) {
+        t->bof = t->eof = false;
+        ix->found = true;
+        return CurrentEntryRecord(*t);
+      }
+    } else {
+      SyncTag(a, *ix, *t);
+    }
     if (Errors().DbfError != 0) return from;
   }
   if (forward ? t->eof : t->bof) return from;
@@ -98,7 +113,19 @@ void SyncActive(WorkArea& a) {
   if (TagState* t = ActiveTag(a)) SyncTag(a, *StateOf(a), *t);
 }
 
-void CloseIndexOf(WorkArea& a) { a.index_state.reset(); }
+// Closes the area's index; a shared table's log-out may report.
+void CloseIndexOf(WorkArea& a) {
+  std::shared_ptr<IndexState> ix = std::move(a.index_state);
+  if (ix && ix->sema && ix->sema->LoggedIn()) (void)ix->sema->Handle(SemaAction::kLogout);
+}
+
+// Runs `body` inside a read bracket; false when the bracket was refused.
+template <typename Body>
+bool WithRead(IndexState& ix, Body body) {
+  const bool counted = BeginRead(ix);
+  ScopeGuard end([&ix] { EndRead(ix); });
+  return counted && body();
+}
 
 // ---- Opening ----
 
@@ -146,20 +173,31 @@ bool OpenIndexFile(WorkArea& a, const std::string& name) {
     return false;
   }
   const bool shared = AreaConfig().MultiUser && !a.exclusive;
+  if (shared) {
+    ix->sema = std::make_unique<IndexSemaphore>(a);
+    if (!ix->sema->Handle(SemaAction::kLogin)) return false;
+  }
   const uint16_t mode = fmode::kReadWrite | (shared ? fmode::kDenyNone : fmode::kDenyWrite);
   uint16_t code = CurrentEnv()->Open(ix->path, mode, Disposition::kOpenExisting, ix->file);
   uint64_t size = 0;
   if (code == 0 && (ix->file->Size(size) != 0 || size <= 3071)) code = err::kBadIndex;
-  if (code == 0 && mdx::ReadAt(*ix->file, 0, ix->header.bytes.data(), mdx::kHeaderSize) != 0) {
-    code = err::kBadIndex;
-  }
-  if (code == 0 && ix->header.tag_count() > mdx::kMaxTags) code = err::kBadIndex;
   if (code != 0) {
     ReportError(code, "Unable to open index: " + ix->path);
     return false;
   }
-  ix->cache.on = !shared;
-  if (!OpenTags(a, *ix)) return false;
+  // Every read of the tree happens inside a read bracket, which drops what
+  // another process's change made stale, so the cache serves shared tables
+  // too.
+  ix->cache.on = true;
+  const bool read = WithRead(*ix, [&] {
+    if (mdx::ReadAt(*ix->file, 0, ix->header.bytes.data(), mdx::kHeaderSize) != 0 ||
+        ix->header.tag_count() > mdx::kMaxTags) {
+      ReportError(err::kBadIndex, "Unable to open index: " + ix->path);
+      return false;
+    }
+    return OpenTags(a, *ix);
+  });
+  if (!read) return false;
   ix->active = ix->tags.empty() ? 0 : 1;
   a.index_state = std::move(ix);
   return true;
@@ -173,6 +211,8 @@ bool CheckIndexOpen(WorkArea*& a, const std::string& routine) {
   return false;
 }
 
+bool FindIn(WorkArea* a, IndexState& ix, TagState* t, const std::string& text, bool exact);
+
 bool FindText(const std::string& text, bool exact) {
   WorkArea* a = nullptr;
   if (!CheckIndexOpen(a, "Find")) return false;
@@ -184,6 +224,10 @@ bool FindText(const std::string& text, bool exact) {
     return false;
   }
   if (text.empty()) return false;
+  return WithRead(ix, [&] { return FindIn(a, ix, t, text, exact); });
+}
+
+bool FindIn(WorkArea* a, IndexState& ix, TagState* t, const std::string& text, bool exact) {
   const SearchKey key = MakeSearchKey(text, t->format, exact);
   bool on = key.valid && !Empty(*t) && Seek(*a, ix, *t, key.bytes.data());
   int64_t budget = SearchBudget(*a);
@@ -223,8 +267,19 @@ void IndexInit() {
   h.mark_beginning = [](WorkArea& a) { Mark(a, false); };
   h.mark_end = [](WorkArea& a) { Mark(a, true); };
   h.finish = [](WorkArea&) {};
-  h.begin_position = h.end_position = [](WorkArea&) {};
-  h.begin_update = h.end_update = [](WorkArea&) {};
+  h.begin_position = [](WorkArea& a) {
+    if (IndexState* ix = StateOf(a)) (void)BeginRead(*ix);
+  };
+  h.end_position = [](WorkArea& a) {
+    if (IndexState* ix = StateOf(a)) EndRead(*ix);
+  };
+  // The edit layer calls end_update only after a begin_update that worked.
+  h.begin_update = [](WorkArea& a) {
+    if (IndexState* ix = StateOf(a)) (void)BeginUpdate(*ix);
+  };
+  h.end_update = [](WorkArea& a) {
+    if (IndexState* ix = StateOf(a)) EndUpdate(*ix);
+  };
   h.remember_keys = [](WorkArea& a) { RememberKeys(a, *StateOf(a)); };
   h.update_keys = [](WorkArea& a) { UpdateKeys(a, *StateOf(a)); };
   h.add_keys = [](WorkArea& a) { AddKeys(a, *StateOf(a)); };
@@ -282,7 +337,11 @@ void Set_Order_To(int n) {
     return;
   }
   Dbf4RawGo(a->table.current_record);
-  if (Errors().DbfError == 0) SyncTag(*a, ix, t);
+  if (Errors().DbfError != 0) return;
+  (void)WithRead(ix, [&] {
+    SyncTag(*a, ix, t);
+    return true;
+  });
 }
 
 bool SetOrderToTag(const std::string& name) {
@@ -330,10 +389,13 @@ void SyncIndex() {
   WorkArea* a = nullptr;
   if (!CheckIndexOpen(a, "SyncIndex")) return;
   IndexState& ix = *StateOf(*a);
-  for (TagState& t : ix.tags) {
-    SyncTag(*a, ix, t);
-    if (Errors().DbfError != 0) return;
-  }
+  (void)WithRead(ix, [&] {
+    for (TagState& t : ix.tags) {
+      SyncTag(*a, ix, t);
+      if (Errors().DbfError != 0) return false;
+    }
+    return true;
+  });
 }
 
 std::vector<std::string> IndexTagList(const std::string& name) {

@@ -16,6 +16,7 @@
 #include <vector>
 
 #include "engine/expr/ovparser.h"
+#include "engine/index/index_semaphore.h"
 #include "engine/index/keycomp.h"
 #include "engine/index/ovndx.h"
 #include "engine/index/ovndxlow.h"
@@ -46,6 +47,10 @@ struct TagState {
   ExprPtr key_expr, for_expr;
   std::vector<PathLevel> path;  // root .. leaf; empty: not positioned
   bool bof = false, eof = false;
+  // Where the tag stood when another process's change dropped its path:
+  // the entry's key and record (0: nothing to resume).
+  std::vector<uint8_t> resume_key;
+  int32_t resume_record = 0;
   // The record's key and FOR result before an edit (see RememberKeys).
   std::vector<uint8_t> old_key;
   bool old_passed = false;
@@ -70,6 +75,12 @@ struct NodeCache {
 };
 
 struct IndexState {
+  IndexState() = default;
+  IndexState(const IndexState&) = delete;
+  IndexState& operator=(const IndexState&) = delete;
+  // Logs out of the semaphore when the index was not closed in order.
+  ~IndexState();
+
   std::string path;
   std::unique_ptr<File> file;
   mdx::MdxHeader header;
@@ -80,7 +91,23 @@ struct IndexState {
   // index answers nothing until it is rebuilt.
   bool damaged = false;
   NodeCache cache;
+  // A shared table's semaphore (none for a table held exclusively), and
+  // whether each open read bracket was counted (a refused one reads
+  // nothing until it ends).
+  std::unique_ptr<IndexSemaphore> sema;
+  std::vector<bool> reads;
+  bool read_refused = false;
 };
+
+// Brackets of the semaphore: a read counts this process as a reader (no
+// writer changes the file meanwhile); an update holds the writer's lock.
+// Entering either re-reads the anchors when another process changed the
+// index since. False after a report; the matching end is then a no-op
+// (reads) or must not be called (updates).
+bool BeginRead(IndexState& ix);
+void EndRead(IndexState& ix);
+bool BeginUpdate(IndexState& ix);
+void EndUpdate(IndexState& ix);
 
 // ---- Tree access (ovndx_tree.cpp). Every routine answers false after a
 // report through the engine's error state. ----
@@ -128,6 +155,15 @@ inline int32_t CurrentEntryRecord(const TagState& t) {
 inline bool Empty(const TagState& t) {
   return t.header.root == 0 || (!t.header.for_expr.empty() && !t.header.has_keys);
 }
+
+// Finds tag t's place again after another process changed the tree: on
+// the entry it stood on when that is still there (`moved` false), else on
+// the entry that now follows (forward) or precedes its key (`moved` true).
+// False at the end of the tag or after a report.
+bool Resume(WorkArea& a, IndexState& ix, TagState& t, bool forward, bool& moved);
+// Re-reads every tag's anchor after another process's change; each tag
+// keeps where it stood, to resume from there. False after a report.
+bool RefreshAnchors(IndexState& ix);
 
 // Puts tag t on the current record's entry; reports 212 when it is not
 // there. A record outside the table, or one the FOR expression leaves

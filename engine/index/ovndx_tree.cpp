@@ -5,6 +5,7 @@
 #include <vector>
 
 #include "engine/dbf/dbf4.h"
+#include "engine/index/index_engine.h"
 #include "engine/index/ovndx_internal.h"
 #include "engine/support/ovcommon.h"
 
@@ -21,6 +22,7 @@ namespace {
 
 // After a failed write the index answers nothing until it is rebuilt.
 bool Damaged(IndexState& ix, TagState& t) {
+  if (ix.read_refused) return true;  // reported when the bracket was refused
   if (!ix.damaged) return false;
   ReportError(err::kBadIndex, "Index file corrupted. " + Location(ix, t) + " [a write failed: Reindex]");
   return true;
@@ -205,6 +207,96 @@ void SyncTag(WorkArea& a, IndexState& ix, TagState& t) {
   ReportError(err::kBeyondRange,
               "Key: \"" + KeyText(key.data(), t.format, t.key_expr->result_length, t.key_expr->decimals) +
                   "\" not in index: " + Location(ix, t) + ". [SyncIndex-1] Record: " + std::to_string(r));
+}
+
+bool Resume(WorkArea& a, IndexState& ix, TagState& t, bool forward, bool& moved) {
+  const int32_t record = t.resume_record;
+  t.resume_record = 0;
+  moved = false;
+  const uint8_t* key = t.resume_key.data();
+  bool on = Seek(a, ix, t, key);
+  int64_t budget = SearchBudget(a);
+  while (on && CompareKeys(t.format, EntryKey(t.path.back(), t), key) == 0) {
+    if (CurrentEntryRecord(t) == record) return true;
+    on = SearchStep(a, ix, t, budget);
+  }
+  if (Errors().DbfError != 0) return false;
+  // The entry is gone: the next one is the first key above it, the prior
+  // one the last key below it.
+  moved = true;
+  if (forward) return on;
+  if (Seek(a, ix, t, key)) return Step(a, ix, t, false);
+  return Errors().DbfError == 0 && Descend(a, ix, t, Aim::kLast) && Positioned(t);
+}
+
+bool RefreshAnchors(IndexState& ix) {
+  ix.cache.nodes.clear();
+  ++IndexEngine().anchor_refreshes;
+  for (TagState& t : ix.tags) {
+    if (Positioned(t)) {
+      const uint8_t* key = EntryKey(t.path.back(), t);
+      t.resume_key.assign(key, key + t.format.length);
+      t.resume_record = CurrentEntryRecord(t);
+    }
+    t.path.clear();
+    mdx::Block anchor{};
+    mdx::TagHeader header;
+    const uint16_t code = mdx::ReadAt(*ix.file, t.header_block, anchor.data(), mdx::kAnchorSize);
+    if (code != 0 || !mdx::DecodeTagHeader(anchor.data(), header) || header.key_type != t.header.key_type ||
+        header.key_length != t.header.key_length) {
+      ReportError(code != 0 ? code : err::kBadIndex,
+                  "Error reading index file:  " + Location(ix, t) + " [ReadAnchorNodes]");
+      return false;
+    }
+    t.header.root = header.root;
+    t.header.has_keys = header.has_keys;
+    std::copy_n(anchor.begin(), mdx::kAnchorSize, t.anchor.begin());
+  }
+  return true;
+}
+
+IndexState::~IndexState() {
+  if (!sema || !sema->LoggedIn()) return;
+  try {
+    QuietErrors quiet;
+    const uint16_t error = Errors().DbfError;
+    (void)sema->Handle(SemaAction::kLogout);
+    Errors().DbfError = error;
+  } catch (...) {
+  }
+}
+
+namespace {
+
+bool CatchUp(IndexState& ix) { return !ix.sema->CounterMoved() || RefreshAnchors(ix); }
+
+}  // namespace
+
+bool BeginRead(IndexState& ix) {
+  const bool counted = !ix.sema || ix.sema->Read(true);
+  ix.reads.push_back(counted);
+  ix.read_refused = !counted;
+  return counted && (!ix.sema || CatchUp(ix));
+}
+
+void EndRead(IndexState& ix) {
+  if (ix.reads.empty()) return;
+  const bool counted = ix.reads.back();
+  ix.reads.pop_back();
+  ix.read_refused = std::find(ix.reads.begin(), ix.reads.end(), false) != ix.reads.end();
+  if (counted && ix.sema) (void)ix.sema->Read(false);
+}
+
+bool BeginUpdate(IndexState& ix) {
+  if (!ix.sema) return true;
+  if (!ix.sema->Lock(true)) return false;
+  if (CatchUp(ix)) return true;
+  (void)ix.sema->Lock(false);
+  return false;
+}
+
+void EndUpdate(IndexState& ix) {
+  if (ix.sema) (void)ix.sema->Lock(false);
 }
 
 int64_t SearchBudget(const WorkArea& a) { return 2 * int64_t{a.table.record_count} + 16; }
