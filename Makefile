@@ -37,6 +37,8 @@ bench: setup
 	$(BENCH_BUILD)/bench/ov_bench
 	if [ -x $(BENCH_BUILD)/bench/ov_expr_bench ]; then $(BENCH_BUILD)/bench/ov_expr_bench; fi
 	if [ -x $(BENCH_BUILD)/bench/ov_demo_bench ]; then $(BENCH_BUILD)/bench/ov_demo_bench; fi
+	$(BENCH_BUILD)/bench/ov_index_bench
+	$(BENCH_BUILD)/bench/ov_index_update_bench
 
 fuzz: setup
 	cmake -S . -B $(FUZZ_BUILD) $(CMAKE_GEN) -DCMAKE_BUILD_TYPE=RelWithDebInfo -DCMAKE_CXX_COMPILER=clang++ \
