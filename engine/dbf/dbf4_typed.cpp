@@ -53,7 +53,8 @@ int32_t GetInt32(const uint8_t* p) {
 // number and a power of ten are both exact doubles, and one division
 // rounds correctly. False for anything else.
 bool ParsePlain(const char* b, const char* e, double& v) {
-  static constexpr double kPowers[] = {1, 1e1, 1e2, 1e3, 1e4, 1e5, 1e6, 1e7, 1e8, 1e9, 1e10, 1e11, 1e12, 1e13, 1e14, 1e15};
+  static constexpr double kPowers[] = {1,   1e1, 1e2,  1e3,  1e4,  1e5,  1e6,  1e7,
+                                       1e8, 1e9, 1e10, 1e11, 1e12, 1e13, 1e14, 1e15};
   const bool negative = b != e && *b == '-';
   if (negative) ++b;
   uint64_t whole = 0;

@@ -165,7 +165,7 @@ void OpenDbf(DbfFile& dbf);
 // Creates a table from field definitions and closes it again; creates the
 // empty memo file too when a field needs one.
 void CreateDbf(DbfFile& dbf, const std::string& name, std::span<const FieldDef> fields);
-// Reads record n from the file, dropping the read-ahead window.
+// Reads record n from the file, dropping the cached records.
 void GetDbfRecord(DbfFile& dbf, int32_t n);
 // Reads record n as GetDbfRecord does, through the cached records;
 // reports and effects are the same. For walks the caller may serve from a
