@@ -115,7 +115,15 @@ class TOvDataSet : public TOvPrimDataset {
   void ResyncAfterMove();
   bool AtBeginning() const { return at_beginning_; }
   bool AtEnd() const { return at_end_; }
+  // The work area stands on a record the dataset moved to itself.
+  void ClearCracks() { at_beginning_ = at_end_ = false; }
   const std::vector<uint16_t>& FieldOffsets() const { return field_offsets_; }
+  // The 4-byte memo slot of a memo field; nullptr for other fields.
+  const FieldSlot* MemoSlot(TField* field);
+  // Stores `text` as a new memo of the active record's field (the stored
+  // memo stays until the post), puts its block in the field's slot and the
+  // record, and announces the change; the block.
+  virtual int32_t StoreBlob(TField* field, const std::string& text);
   void DoBeforeRestore() {
     if (BeforeRestore) BeforeRestore(*this);
   }
@@ -184,7 +192,6 @@ class TOvDataSet : public TOvPrimDataset {
   std::string ReadMemo(int32_t block);
   int32_t WriteMemo(const std::string& text, int32_t old_block);
   void ReleaseMemo(int32_t block);
-  const FieldSlot* MemoSlot(TField* field);
   // Ends the memo bookkeeping of an edit: after a written record the
   // replaced memos go, otherwise the ones written meanwhile.
   void SettleMemos(bool record_written);

@@ -217,14 +217,21 @@ void TOvDataSet::SetBlobText(TField* field, const std::string& text) {
   auto it =
       std::find_if(pending_memos_.begin(), pending_memos_.end(), [n](const PendingMemo& p) { return p.field_no == n; });
   if (it == pending_memos_.end()) it = pending_memos_.insert(pending_memos_.end(), PendingMemo{n, current, 0});
-  // Never over the stored memo: the record may yet not be written.
-  const int32_t block = WriteMemo(text, 0);
+  const int32_t block = StoreBlob(field, text);
   const int32_t superseded = it->written;
   it->written = block;
-  ReleaseMemo(superseded);
-  std::memcpy(record + slot->offset, &block, sizeof block);
+  // A failed write leaves the slot as it was.
+  if (superseded != block) ReleaseMemo(superseded);
+}
+
+int32_t TOvDataSet::StoreBlob(TField* field, const std::string& text) {
+  // Never over the stored memo: the record may yet not be written.
+  const int32_t block = WriteMemo(text, 0);
+  TRecordBuffer record = ActiveBuffer();
+  std::memcpy(record + MemoSlot(field)->offset, &block, sizeof block);
   CopyFieldToRecord(*props_, Layout(), record, field->FieldNo());
   DataFieldChanged(field);
+  return block;
 }
 
 }  // namespace ov

@@ -23,11 +23,16 @@
 #pragma once
 
 #include <functional>
+#include <memory>
+#include <optional>
 #include <string>
+#include <vector>
 
+#include "dataset/ovblobstream.h"
 #include "dataset/tstrings.h"
 #include "dataset/uovcds.h"
 #include "engine/dbf/ovdbflow.h"
+#include "engine/index/umakemdx.h"
 
 namespace ov {
 
@@ -43,6 +48,31 @@ class TOvFileDataSet : public TOvCDataSet {
 
   // Not live only at design time with Exclusive set.
   bool IsLive() const override;
+
+  // A new stream over the memo field `field` of the active record, which
+  // converts text when the table is OEM. One at a time per component.
+  std::unique_ptr<TOvBlobStream> CreateBlobStream(TField* field, TBlobStreamMode mode);
+  // Memo text through a blob stream.
+  std::string GetBlobText(TField* field) override;
+
+  // Search the active index order for `key` (cut to 100 characters): the
+  // first visible record whose key begins with it (FindExact: equals it).
+  // A miss leaves the dataset on its last record. The found flag.
+  bool Find(const std::string& key);
+  bool FindExact(const std::string& key);
+  // False when filtered or walking an index order.
+  bool IsSequenced() override;
+  // The order the dataset walks in: a tag name of the production index,
+  // "" for natural order. Set before opening, it is chosen once the index
+  // is open (unset: the index's first tag, as opening an index selects
+  // it); set on an open dataset it takes effect at once, the dataset
+  // staying on its record. A name no tag has raises a dataset error.
+  std::string IndexOrder();
+  void SetIndexOrder(const std::string& tag_name);
+  // The engine code with which the wanted production index could not be
+  // opened or built (0 = maintained). While it is not 0 the table is
+  // read-only here: writes would leave the index stale for every program.
+  uint16_t IndexFailure() const { return index_failure_; }
 
   TBeforeMakeIndexEvent OnBeforeMakeIndex;
   TAfterMakeIndexEvent OnAfterMakeIndex;
@@ -63,10 +93,16 @@ class TOvFileDataSet : public TOvCDataSet {
   void SetExclusive(bool on);
   TStrings& IndexList() { return index_list_; }
 
-  bool GetCanModify() override { return !read_only_; }
+  bool GetCanModify() override { return !read_only_ && index_failure_ == 0; }
   bool OpenTableFile(const std::string& file_name) override;
-  // The production-index policy, run once the table is open.
-  virtual bool SetUpProductionIndex() { return true; }
+  // The production-index policy, run once the table is open; always true.
+  virtual bool SetUpProductionIndex();
+  int32_t StoreBlob(TField* field, const std::string& text) override;
+  // Record by record, unless the active order's key is made of the key
+  // field (one field, or UPPER of it for a case-insensitive search): then
+  // through the index.
+  bool OviLocateRecord(const std::string& key_fields, const std::vector<TVarValue>& key_values,
+                       TLocateOptions options, bool synchronise) override;
   bool s_AppendWithLock() override;
   bool s_DeleteWithLock() override;
   bool s_RestoreWithLock() override;
@@ -78,11 +114,21 @@ class TOvFileDataSet : public TOvCDataSet {
   RecordFilter read_translation_;
 
  private:
+  friend class TOvBlobStream;
   struct LockedCommand;
   bool LockedWrite(const LockedCommand& command);
   // False when creation failed with an engine code, which the open then
   // reports instead of a missing file.
   bool CreateIfMissing(const std::string& file_name);
+  // Production index steps (uovfds_index.cpp).
+  std::vector<TagDef> WantedTags() const;
+  bool WantedTagsMatch(const std::string& index_file) const;
+  void BuildProductionIndex(const std::string& index_file);
+  void OpenProductionIndex(const std::string& index_file, bool rebuild_unreadable, bool& rebuild);
+  void ApplyIndexOrder();
+  bool FindKey(const std::string& key, bool exact, const char* routine);
+  // Whether the active tag's key is made of the single field `key_fields`.
+  bool KeyIsField(const std::string& key_fields, bool case_insensitive);
 
   bool read_only_ = false;
   bool auto_fix_rec_count_ = false;
@@ -90,6 +136,9 @@ class TOvFileDataSet : public TOvCDataSet {
   bool create_if_not_found_ = true;
   bool exclusive_ = false;
   TStrings index_list_;
+  std::optional<std::string> index_order_;
+  uint16_t index_failure_ = 0;
+  bool blob_stream_open_ = false;
 };
 
 class TOvDbf : public TOvFileDataSet {

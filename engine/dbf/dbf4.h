@@ -182,6 +182,12 @@ std::string Alias();
 [[nodiscard]] uint16_t ReopenTable(bool exclusive);
 std::string DbfName();
 [[nodiscard]] bool CheckInUse(const std::string& routine);
+// The production-index flag of the current table: bit 0 of header byte 28
+// (the other bits stay; 0x30 tables keep their memo bit there). Setting
+// writes the byte at once, so other programs see it; false on failure
+// (reported).
+bool ProductionIndexFlag();
+bool SetProductionIndexFlag(bool on);
 
 // ---- Field access ----
 int FieldCount();

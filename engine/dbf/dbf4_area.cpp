@@ -371,3 +371,25 @@ uint8_t* FieldAddress(int n) {
 }
 
 }  // namespace ov
+
+namespace ov {
+
+bool ProductionIndexFlag() {
+  const WorkArea* a = CurrentArea();
+  return a != nullptr && a->table.is_open() && a->table.layout != DbfLayout::kDbase2 && (a->table.header[28] & 1) != 0;
+}
+
+bool SetProductionIndexFlag(bool on) {
+  if (!CheckInUse("SetProductionIndexFlag")) return false;
+  DbfFile& t = CurrentArea()->table;
+  if (t.layout == DbfLayout::kDbase2 || ProductionIndexFlag() == on) return true;
+  const auto b = static_cast<uint8_t>((t.header[28] & ~1u) | (on ? 1u : 0u));
+  if (const uint16_t code = t.file->WriteAt(28, &b, 1); code != 0) {
+    ReportError(code, "File: " + t.path + "  [SetProductionIndexFlag]");
+    return false;
+  }
+  t.header[28] = b;
+  return true;
+}
+
+}  // namespace ov

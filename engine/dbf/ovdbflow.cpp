@@ -132,7 +132,8 @@ bool OpenDbase3Or7(DbfFile& dbf) {
 }
 
 // Rewrites the header with today's date and the record count. dBASE III/IV
-// and level 7 keep bytes 16-27 as another program may have left them.
+// and level 7 keep bytes 16-28 as another program may have left them (28:
+// the production-index flag, which another component may have set).
 uint16_t WriteHeader(DbfFile& dbf) {
   LocalDate today = Today();
   dbf.last_update = UpdateText(today.year, today.month, today.day);
@@ -150,7 +151,7 @@ uint16_t WriteHeader(DbfFile& dbf) {
     return dbf.file->WriteAt(0, b, 8);
   }
   size_t got = 0;
-  uint8_t reserved[12];
+  uint8_t reserved[13];
   uint16_t code = dbf.file->ReadAt(16, reserved, sizeof reserved, got);
   if (code != 0) return code;
   std::copy(reserved, reserved + got, dbf.header + 16);
