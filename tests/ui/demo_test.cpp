@@ -26,6 +26,7 @@
 #include "engine/engine.h"
 #include "engine/support/ovcommon.h"
 #include "tests/test_support.h"
+#include "ui/ui_hooks.h"
 
 namespace ov {
 namespace {
@@ -221,6 +222,42 @@ TEST_F(DemoTest, IndexFileSurvivesAsBackup) {
   form.Button1->click();
   EXPECT_FALSE(fs::exists("movie.MDX"));
   EXPECT_TRUE(fs::exists("movie.~DX"));
+}
+
+// A table with a production index: the restructured table arrives without
+// tags or index file, and its component builds them again when it opens,
+// showing the Qt progress window meanwhile.
+TEST_F(DemoTest, ProductionIndexIsRebuiltAfterEachRestructuring) {
+  WriteMovies(SomeMovies());
+  InstallUiHooks(false);
+  std::vector<std::string> captions;
+  const auto open_window = Engine().ui.ProgressOpen;
+  Engine().ui.ProgressOpen = [&](const std::string& caption) {
+    captions.push_back(caption);
+    open_window(caption);
+  };
+  TForm1 form;
+  form.OvDbf1->SetActive(false);
+  form.OvDbf1->IndexList() = {"TITLE,F,F,UPPER(TITLE)", "", "YEAR,T,F,YEAR", ""};
+  form.OvDbf1->SetActive(true);
+  const std::vector<std::string> by_title = {"", "A title that is far", "Blade Runner", "Casablanca",
+                                             "Metropolis"};
+  for (int click = 0; click < 3; ++click) {
+    SCOPED_TRACE(click);
+    ASSERT_TRUE(FileExistsResolved("movie.MDX"));
+    EXPECT_EQ(captions.size(), static_cast<size_t>(click + 1));
+    EXPECT_EQ(form.OvDbf1->IndexOrder(), "TITLE");
+    std::vector<std::string> titles;
+    for (form.OvDbf1->First(); !form.OvDbf1->Eof(); form.OvDbf1->Next()) {
+      titles.push_back(form.OvDbf1->FieldByName("title")->AsString());
+    }
+    EXPECT_EQ(titles, by_title);
+    EXPECT_TRUE(form.OvDbf1->FindExact("BLADE RUNNER"));
+    form.Button1->click();
+  }
+  EXPECT_EQ(captions.front(), "Indexing movie.MDX...");
+  EXPECT_TRUE(FileExistsResolved("movie.~DX"));
+  Engine().ui.ProgressOpen = nullptr;
 }
 
 TEST_F(DemoTest, ATableThatIsNotATableRaisesTheEnginesText) {
