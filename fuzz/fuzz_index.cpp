@@ -76,7 +76,7 @@ void WriteSeed(const std::string& folder) {
 void Walk(bool forward) {
   Errors().DbfError = 0;
   forward ? GoTop() : GoBottom();
-  for (int32_t steps = 0; steps < 2 * kRecords + 4 && Errors().DbfError == 0; ++steps) {
+  for (int32_t steps = 0; steps < 2 * kRecords + 32 && Errors().DbfError == 0; ++steps) {
     if (forward ? dEOF() : dBOF()) return;
     SKIP(forward ? 1 : -1);
   }

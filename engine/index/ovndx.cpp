@@ -40,6 +40,7 @@ int32_t First(WorkArea& a, bool last) {
   TagState* t = ActiveTag(a);
   if (t == nullptr) return last ? a.table.record_count : std::min<int32_t>(1, a.table.record_count);
   ix->found = false;
+  t->walk_steps = 0;
   if (Empty(*t) || !Descend(a, *ix, *t, last ? Aim::kLast : Aim::kFirst) || !Positioned(*t)) {
     t->path.clear();
     t->bof = t->eof = true;
@@ -89,6 +90,11 @@ int32_t Next(WorkArea& a, bool forward) {
   if (!Positioned(*t)) {
     if (forward) return from;
     return First(a, true);
+  }
+  if (++t->walk_steps > SearchBudget(a)) {
+    t->path.clear();
+    Corrupted(*ix);
+    return from;
   }
   if (!Step(a, *ix, *t, forward)) {
     (forward ? t->eof : t->bof) = true;

@@ -98,14 +98,16 @@ struct EngineState {
   Diagnostics diagnostics;
   UiHooks ui;
   MemoFileHooks memo_files;
-  // Created by StartWorkAreas; absent before start-up and after shutdown.
-  std::shared_ptr<AreaTable> areas;
   // Created by their layers on first use; start-up drops them all,
   // shutdown all but the dataset framework's (components may outlive the
   // engine and still show a warning).
   std::shared_ptr<ExprState> expr;
   std::shared_ptr<IndexEngineState> index;
   std::shared_ptr<DatasetState> dataset;
+  // Created by StartWorkAreas; absent before start-up and after shutdown.
+  // Declared last so that at exit the areas (whose indexes hold compiled
+  // expressions) go before the layers they use.
+  std::shared_ptr<AreaTable> areas;
   // Run in reverse order by EngineShutdown; cleared by EngineStartup.
   std::vector<std::function<void()>> shutdown_steps;
 };
