@@ -124,6 +124,23 @@ TEST_F(BlobTest, SecondStreamOnOneTableIsRefused) {
   EXPECT_EQ(plot->AsString(), "second");
 }
 
+TEST_F(BlobTest, FailedWriteLeavesTheRecordWithItsOldMemo) {
+  TOvDbf dbf("B");
+  OpenWithMemo(dbf, "old plot");
+  dbf.Edit();
+  {
+    auto writer = dbf.CreateBlobStream(dbf.FieldByName("plot"), TBlobStreamMode::bmWrite);
+    env_.FailWriteAfter(1);
+    EXPECT_THROW(writer->WriteBuffer("new plot", 8), EDatabaseError);
+    env_.FailWriteAfter(0);
+  }
+  EXPECT_EQ(dbf.FieldByName("plot")->AsString(), "old plot");
+  dbf.Post();
+  dbf.Close();
+  dbf.Open();
+  EXPECT_EQ(dbf.FieldByName("plot")->AsString(), "old plot");
+}
+
 TEST_F(BlobTest, HeaderlessDbase3MemoReadsToItsEndMarkAndSeeksToItsLength) {
   const std::string path = Path("db3.dbf");
   for (const char* ext : {"dbf", "dbt"}) {
