@@ -190,7 +190,7 @@ bool TOvFileDataSet::SetUpProductionIndex() {
       // A semaphore file that cannot be erased is held by another program.
       const std::string sema = ResolveName(SemaphoreFileName(CurrentArea()->table.path));
       if (CurrentEnv()->Exists(sema)) (void)CurrentEnv()->Delete(sema);
-      if (CurrentEnv()->Exists(sema) && policy != TCreateIndexType::ciNotFound) policy = TCreateIndexType::ciNotFound;
+      if (CurrentEnv()->Exists(sema)) policy = TCreateIndexType::ciNotFound;
       Errors().DbfError = 0;
     } else {
       policy = TCreateIndexType::ciAlways;
