@@ -577,6 +577,10 @@ void GetDbfRecordAhead(DbfFile& dbf, int32_t n, ReadAhead ahead) {
   TranslateRead(dbf);
 }
 
+void PrefetchRecord(const DbfFile& dbf, int32_t n) {
+  if (const ReadWindow* page = HeldPage(dbf, n)) __builtin_prefetch(HeldRecord(dbf, *page, n));
+}
+
 const char* WindowRecord(DbfFile& dbf, int32_t n) {
   if (!dbf.is_open() || !dbf.file || n < 1 || n > dbf.record_count) return nullptr;
   if (!dbf.window.Holds(n)) FillPiece(dbf, dbf.window, n);

@@ -176,6 +176,9 @@ void GetDbfRecordAhead(DbfFile& dbf, int32_t n, ReadAhead ahead);
 // 1..count or the file holds no whole record n. The record buffer and the
 // current record stay as they are.
 const char* WindowRecord(DbfFile& dbf, int32_t n);
+// A hint that record n will be read soon: when a kept page holds it, its
+// bytes are fetched into the processor's cache. Reads nothing.
+void PrefetchRecord(const DbfFile& dbf, int32_t n);
 // Drops the window and the record pages.
 void DropReadWindow(DbfFile& dbf);
 // Whether another process may write the table while it is open.
