@@ -10,7 +10,7 @@ PACKAGES=(
   bison
   qt6-base-dev libgl-dev fonts-dejavu-core xvfb xauth imagemagick
   clang libclang-rt-14-dev
-  python3 python3-dbf python3-dbfread libdbd-xbase-perl nlohmann-json3-dev
+  python3 python3-dbf python3-dbfread libdbd-xbase-perl nlohmann-json3-dev sqlite3
 )
 
 missing=()

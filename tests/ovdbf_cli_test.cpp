@@ -1,0 +1,186 @@
+// The ovdbf tool, run as a user runs it: a separate program on real files,
+// tables this engine writes and tables of independent tools.
+#include <gtest/gtest.h>
+
+#include <filesystem>
+#include <fstream>
+#include <nlohmann/json.hpp>
+#include <sstream>
+#include <string>
+#include <vector>
+
+#include "engine/dbf/dbf4.h"
+#include "engine/dbf/ovdbflow.h"
+#include "engine/index/umakemdx.h"
+#include "engine/support/ovcommon.h"
+#include "tests/test_support.h"
+
+namespace ov {
+namespace {
+
+// The tool is built next to the tests: <build>/tests/ov_tests and
+// <build>/tools/ovdbf.
+std::string ToolPath() {
+  std::error_code ec;
+  auto self = std::filesystem::read_symlink("/proc/self/exe", ec);
+  return (self.parent_path().parent_path() / "tools" / "ovdbf").string();
+}
+
+class OvdbfCliTest : public test::EngineTest {
+ protected:
+  void SetUp() override {
+    test::EngineTest::SetUp();
+    if (!std::filesystem::exists(ToolPath())) GTEST_SKIP() << "ovdbf not built";
+  }
+
+  // Runs the tool in the test folder; stdout into out_, stderr into err_.
+  int Run(const std::string& args) {
+    out_.clear();
+    const int status = test::RunCommand("cd '" + dir() + "' && " + ToolPath() + " " + args + " 2>stderr.txt", &out_);
+    auto bytes = test::ReadAll(Path("stderr.txt"));
+    err_.assign(bytes.begin(), bytes.end());
+    return status;
+  }
+
+  // T.DBF in code page 437 with a memo file and a production index on
+  // NAME; record 2 deleted. Texts are given in code page 1252, as the
+  // engine's typed record holds them.
+  void MakeTable() {
+    AreaConfig().MultiUser = false;
+    DbfFile dbf;
+    CreateDbf(dbf, Path("T"), std::vector<FieldDef>{{"NAME", 'C', 20, 0}, {"QTY", 'N', 6, 1}, {"NOTES", 'M', 10, 0}});
+    USE(Path("T"));
+    const struct { const char* name; double qty; const char* notes; } rows[] = {
+        {"Zo\xEB", 2.5, "one\r\ntwo, \"three\""}, {"gone", 9, ""}, {"Al", -1, ""}, {"M\xFC, ller", 0, "\xBD"}};
+    for (const auto& r : rows) {
+      ClearRecord();
+      SetFieldText(1, r.name);
+      SetFieldNumber(2, r.qty);
+      if (*r.notes != 0) SetFieldNumber(3, Areas().memo.write_text(*CurrentArea(), r.notes, 0));
+      Append();
+    }
+    GO(2);
+    DeleteRec();
+    ASSERT_TRUE(MakeMdx({{"NAME", "NAME", "", false, false}}, "", true));
+    CloseArea();
+  }
+
+  std::string out_;
+  std::string err_;
+};
+
+TEST_F(OvdbfCliTest, CommandsOnATableThisEngineWrites) {
+  MakeTable();
+  const struct {
+    std::string args;
+    int status;
+    std::string out;  // the whole output, or a part of it when `part`
+    bool part;
+  } cases[] = {
+      {"info T.DBF", 0, "records: 4\n", true},
+      {"info T.DBF", 0, "tag NAME: key NAME; for -; type C; length 20; unique no; descending no; keys 4", true},
+      {"info --json T.DBF", 0, "\"tags\":[{\"name\":\"NAME\",\"key\":\"NAME\"", true},
+      {"info --json T.DBF", 0, "{\"name\":\"QTY\",\"type\":\"N\",\"length\":6,\"decimals\":1}", true},
+      {"check T.DBF", 0, "", false},
+      {"repair T.DBF", 0, "", false},
+      {"dump T.DBF", 0, "NAME,QTY,NOTES\r\nZoë,2.5,\"one\r\ntwo, \"\"three\"\"\"\r\nAl,-1.0,\r\n\"Mü, ller\",0.0,½\r\n", false},
+      {"dump --order NAME T.DBF", 0, "NAME,QTY,NOTES\r\nAl,-1.0,\r\n\"Mü, ller\",0.0,½\r\nZoë", true},
+      {"dump --for 'QTY < 1' --format jsonl --deleted T.DBF", 0,
+       "{\"_deleted\":false,\"NAME\":\"Al\",\"QTY\":-1.0,\"NOTES\":\"\"}\n"
+       "{\"_deleted\":false,\"NAME\":\"Mü, ller\",\"QTY\":0.0,\"NOTES\":\"½\"}\n",
+       false},
+      {"dump --deleted --for 'DELETED()' T.DBF", 0, "_deleted,NAME,QTY,NOTES\r\ntrue,gone,9.0,\r\n", false},
+  };
+  for (const auto& c : cases) {
+    EXPECT_EQ(Run(c.args), c.status) << c.args << "\n" << err_;
+    if (c.part) {
+      EXPECT_NE(out_.find(c.out), std::string::npos) << c.args << "\n" << out_;
+    } else {
+      EXPECT_EQ(out_, c.out) << c.args;
+    }
+    EXPECT_EQ(err_, "") << c.args;
+  }
+}
+
+// Every record of the independent tools' tables, deleted ones included,
+// as the independent readers agreed they are.
+TEST_F(OvdbfCliTest, DumpOfFixturesMatchesTheIndependentReaders) {
+  for (const char* name : {"db3_memo_pydbf", "db4_memo_xbase", "fox_fpt_xbase", "db3_plain_xbase"}) {
+    const std::string table = test::FixturesDir() + "/" + name + ".dbf";
+    std::ifstream in(test::FixturesDir() + "/" + name + ".expected.json");
+    const nlohmann::json expected = nlohmann::json::parse(in);
+    ASSERT_EQ(Run("check " + table), 0) << name << out_ << err_;
+    ASSERT_EQ(Run("dump --format jsonl --deleted " + table), 0) << name << err_;
+    std::istringstream lines(out_);
+    std::string line;
+    for (const auto& record : expected["records"]) {
+      ASSERT_TRUE(std::getline(lines, line)) << name;
+      const nlohmann::json got = nlohmann::json::parse(line);
+      EXPECT_EQ(got["_deleted"], record["deleted"]) << name << line;
+      for (size_t i = 0; i < record["values"].size(); ++i) {
+        const nlohmann::json& want = record["values"][i];
+        const nlohmann::json& have = got[expected["fields"][i]["name"].get<std::string>()];
+        if (want.is_string() && have.is_number()) {
+          EXPECT_DOUBLE_EQ(have.get<double>(), std::stod(want.get<std::string>())) << name << line;
+        } else {
+          EXPECT_EQ(have, want) << name << line;
+        }
+      }
+    }
+    EXPECT_FALSE(std::getline(lines, line)) << name << ": more records than expected";
+  }
+}
+
+TEST_F(OvdbfCliTest, CsvDumpLoadsIntoSqlite) {
+  if (!test::HaveCommand("sqlite3 -version")) GTEST_SKIP() << "sqlite3 not installed (Debian package sqlite3)";
+  const std::string table = test::FixturesDir() + "/db3_memo_pydbf.dbf";
+  ASSERT_EQ(Run("dump " + table + " >t.csv"), 0) << err_;
+  ASSERT_EQ(Run("info " + table), 0);
+  std::string got;
+  ASSERT_EQ(test::RunCommand("cd '" + dir() +
+                                 "' && sqlite3 :memory: -cmd '.import --csv t.csv t' "
+                                 "'SELECT count(*), sum(QTY), max(length(NOTES)), min(rowid) FROM t; "
+                                 "SELECT NAME, PRICE, OK, DAY FROM t WHERE rowid = 1'",
+                             &got),
+            0);
+  EXPECT_EQ(got, "7|1000014.0|2500|1\nZoë café|3.50|true|2020-01-31\n");
+}
+
+// Bad input: one line on stderr naming the file and the problem, the
+// documented status, nothing on stdout.
+TEST_F(OvdbfCliTest, BadInputGivesOneLineAndItsStatus) {
+  MakeTable();
+  std::filesystem::create_directory(Path("D.DBF"));
+  test::WriteAll(Path("G.DBF"), {'n', 'o', 't'});
+  const struct {
+    std::string args;
+    int status;
+    std::string err;  // how the message begins
+  } cases[] = {
+      {"", 2, "ovdbf: no command"},
+      {"frob T.DBF", 2, "ovdbf: unknown command frob"},
+      {"dump --bogus T.DBF", 2, "ovdbf: unknown option --bogus for dump"},
+      {"dump --for", 2, "ovdbf: option --for needs a value"},
+      {"info", 2, "ovdbf: no file given"},
+      {"dump --format xml T.DBF", 2, "ovdbf: T.DBF: unknown format xml"},
+      {"dump MISSING.DBF", 2, "ovdbf: MISSING.DBF: no such file"},
+      {"check MISSING.DBF", 2, "ovdbf: MISSING.DBF: no such file"},
+      {"dump --for 'QTY >' T.DBF", 2, "ovdbf: T.DBF: --for QTY >: "},
+      {"dump --for 'NOSUCH = 1' T.DBF", 2, "ovdbf: T.DBF: --for NOSUCH = 1: "},
+      {"dump --order NOTAG T.DBF", 2, "ovdbf: T.DBF: no tag NOTAG"},
+      {"dump D.DBF", 1, "ovdbf: D.DBF: Error # 5"},
+      {"info G.DBF", 1, "ovdbf: G.DBF: Error # 210"},
+      {"dump G.DBF", 1, "ovdbf: G.DBF: Error # 210"},
+  };
+  for (const auto& c : cases) {
+    EXPECT_EQ(Run(c.args), c.status) << c.args;
+    EXPECT_EQ(err_.rfind(c.err, 0), 0u) << c.args << "\n" << err_;
+    EXPECT_EQ(std::count(err_.begin(), err_.end(), '\n'), 1) << c.args << "\n" << err_;
+    EXPECT_EQ(out_, "") << c.args;
+  }
+  EXPECT_EQ(Run("dump --help"), 0);
+  EXPECT_NE(out_.find("usage: ovdbf dump"), std::string::npos);
+}
+
+}  // namespace
+}  // namespace ov
