@@ -28,6 +28,7 @@
 #include "engine/index/index_engine.h"
 #include "engine/index/index_semaphore.h"
 #include "engine/index/ovndx.h"
+#include "engine/support/error_codes.h"
 #include "engine/support/ovcommon.h"
 #include "engine/support/ovutils.h"
 #include "engine/support/platform.h"
@@ -36,9 +37,6 @@ namespace ov {
 
 namespace {
 
-constexpr uint16_t kFileNotFound = 2;
-constexpr uint16_t kIndexUnreadable = 222;
-constexpr uint16_t kIndexBadHeader = 223;
 constexpr size_t kTagNameMax = 10;
 constexpr size_t kExprMax = 220;
 constexpr size_t kFindMax = 100;
@@ -127,7 +125,7 @@ void TOvFileDataSet::OpenProductionIndex(const std::string& index_file, bool reb
   Errors().DbfError = 0;
   if (SetIndexTo(index_file)) return;
   const uint16_t code = Errors().DbfError;
-  if (rebuild_unreadable && (code == kFileNotFound || code == kIndexUnreadable || code == kIndexBadHeader)) {
+  if (rebuild_unreadable && (code == err::kFileNotFound || code == err::kBadIndex || code == err::kBadIndexHeader)) {
     Errors().DbfError = 0;
     rebuild = true;
     return;
@@ -135,7 +133,7 @@ void TOvFileDataSet::OpenProductionIndex(const std::string& index_file, bool reb
   if (!rebuild_unreadable) return;  // ciNever: the open fails with the engine's error
   // Locked by another program, a key that does not fit, a read error: the
   // table stays readable, but every write would leave the index stale.
-  index_failure_ = code != 0 ? code : kIndexUnreadable;
+  index_failure_ = code != 0 ? code : err::kBadIndex;
   const std::string text = ErrorText();
   Errors().DbfError = 0;
   ShowWarning("Index file " + index_file + " cannot be kept up to date; " + DbfFileName() + " is read-only: " + text);
@@ -279,8 +277,7 @@ bool TOvFileDataSet::KeyIsField(const std::string& key_fields, bool case_insensi
   const std::string key = UpperText(TrimText(ActiveTagKey()));
   const std::string name = UpperText(field->FieldName());
   switch (field->DataType()) {
-    case TFieldType::ftString:
-      return case_insensitive ? key == "UPPER(" + name + ")" : key == name;
+    case TFieldType::ftString: return case_insensitive ? key == "UPPER(" + name + ")" : key == name;
     case TFieldType::ftInteger:
     case TFieldType::ftFloat: return key == name;
     default: return false;

@@ -1,8 +1,6 @@
 // Blob streams over memo fields of the table component: text translation
 // decided on the first piece, the caller's buffer left alone, the empty
 // rewrite, one stream per table, and headerless dBASE III memos.
-#include "dataset/ovblobstream.h"
-
 #include <algorithm>
 #include <filesystem>
 #include <string>
@@ -10,11 +8,13 @@
 
 #include "dataset/db_error.h"
 #include "dataset/format_settings.h"
+#include "dataset/ovblobstream.h"
 #include "dataset/ucommon.h"
 #include "dataset/uovfds.h"
 #include "engine/dbf/dbf4.h"
 #include "engine/support/ovcommon.h"
 #include "engine/support/platform.h"
+#include "tests/dataset_test_util.h"
 #include "tests/test_support.h"
 
 namespace ov {
@@ -22,18 +22,9 @@ namespace {
 
 const TStrings kFields = {"title, C, 20, 0", "plot, M, 10, 0"};
 
-class BlobTest : public test::EngineTest {
+class BlobTest : public test::DatasetTest {
  protected:
-  void SetUp() override {
-    test::EngineTest::SetUp();
-    saved_format_ = FormatSettings();
-    FormatSettings() = TFormatSettings{"MM/dd/yy", '/', '.'};
-    DatasetLocaleSetup();
-  }
-  void TearDown() override {
-    FormatSettings() = saved_format_;
-    test::EngineTest::TearDown();
-  }
+  void SetUp() override { test::DatasetTest::SetUp(); }
   // Opens `dbf` on a new table with one record whose memo is `plot`.
   void OpenWithMemo(TOvDbf& dbf, const std::string& plot) {
     path_ = Path("blob.dbf");
@@ -56,7 +47,6 @@ class BlobTest : public test::EngineTest {
   }
 
   std::string path_;
-  TFormatSettings saved_format_;
 };
 
 TEST_F(BlobTest, FirstPieceDecidesTranslationAndTheCallerKeepsItsBytes) {

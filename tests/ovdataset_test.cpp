@@ -13,6 +13,7 @@
 #include "dataset/warnings.h"
 #include "engine/dbf/dbf4.h"
 #include "engine/memo/memo_area.h"
+#include "tests/dataset_test_util.h"
 #include "tests/test_support.h"
 
 namespace ov {
@@ -46,20 +47,16 @@ struct Movie {
 const TStrings kFields = {"title, C, 20, 0", "year, N, 4, 0",     "price, N, 8, 2",
                           "seen, L, 1, 0",   "premiere, D, 8, 0", "plot, M, 10, 0"};
 
-class OvDataSetTest : public test::EngineTest {
+class OvDataSetTest : public test::DatasetTest {
  protected:
   void SetUp() override {
-    test::EngineTest::SetUp();
-    saved_format_ = FormatSettings();
-    FormatSettings() = TFormatSettings{"MM/dd/yy", '/', '.'};
-    DatasetLocaleSetup();
+    test::DatasetTest::SetUp();
     Engine().dates.EpochYear = 1950;
     SetWarningHook([this](const std::string& text) { warnings_.push_back(text); });
   }
   void TearDown() override {
     SetWarningHook(nullptr);
-    FormatSettings() = saved_format_;
-    test::EngineTest::TearDown();
+    test::DatasetTest::TearDown();
   }
 
   // A table of movies, written by the engine directly.
@@ -97,7 +94,6 @@ class OvDataSetTest : public test::EngineTest {
     ds.Open();
   }
 
-  TFormatSettings saved_format_;
   std::vector<std::string> warnings_;
 };
 

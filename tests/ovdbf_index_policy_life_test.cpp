@@ -17,6 +17,7 @@
 #include "engine/dbf/dbf4.h"
 #include "engine/index/index_check.h"
 #include "engine/support/ovutils.h"
+#include "tests/dataset_test_util.h"
 #include "tests/test_support.h"
 
 namespace ov {
@@ -35,19 +36,15 @@ struct Rec {
 // Sortable form of a MM/dd/yy date of the 1980s and 1990s.
 std::string DayKey(const std::string& d) { return d.substr(6, 2) + d.substr(0, 2) + d.substr(3, 2); }
 
-class IndexLifeTest : public test::EngineTest {
+class IndexLifeTest : public test::DatasetTest {
  protected:
   void SetUp() override {
-    test::EngineTest::SetUp();
-    saved_format_ = FormatSettings();
-    FormatSettings() = TFormatSettings{"MM/dd/yy", '/', '.'};
-    DatasetLocaleSetup();
+    test::DatasetTest::SetUp();
     SetWarningHook([](const std::string& text) { ADD_FAILURE() << "warning: " << text; });
   }
   void TearDown() override {
     SetWarningHook(nullptr);
-    FormatSettings() = saved_format_;
-    test::EngineTest::TearDown();
+    test::DatasetTest::TearDown();
   }
   void Configure(TOvDbf& dbf, TCreateIndexType policy) {
     dbf.SetDbfFileName(Path("LIFE.DBF"));
@@ -109,7 +106,6 @@ class IndexLifeTest : public test::EngineTest {
 
   std::vector<Rec> model_;
   int builds_ = 0;
-  TFormatSettings saved_format_;
 };
 
 TEST_F(IndexLifeTest, ThreeTagsTenThousandRecordsThroughTheComponent) {

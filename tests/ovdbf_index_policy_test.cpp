@@ -16,6 +16,7 @@
 #include "engine/index/index_semaphore.h"
 #include "engine/support/engine_state.h"
 #include "engine/support/platform.h"
+#include "tests/dataset_test_util.h"
 #include "tests/test_support.h"
 
 namespace ov {
@@ -28,13 +29,10 @@ const TStrings kFields = {"title, C, 20, 0", "year, N, 4, 0"};
 const TStrings kTags = {"TITLE,F,F,UPPER(TITLE)", "", "YEAR,T,F,YEAR", "YEAR > 2002"};
 const std::vector<std::string> kTitles = {"delta", "Alpha", "charlie", "Bravo", "alpha"};
 
-class IndexPolicyTest : public test::EngineTest {
+class IndexPolicyTest : public test::DatasetTest {
  protected:
   void SetUp() override {
-    test::EngineTest::SetUp();
-    saved_format_ = FormatSettings();
-    FormatSettings() = TFormatSettings{"MM/dd/yy", '/', '.'};
-    DatasetLocaleSetup();
+    test::DatasetTest::SetUp();
     SetWarningHook([this](const std::string& text) { warnings_.push_back(text); });
     path_ = Path("movie.dbf");
     EXPECT_TRUE(CreateTableFromFields("t", path_, &kFields));
@@ -54,8 +52,7 @@ class IndexPolicyTest : public test::EngineTest {
     Engine().ui.ProgressStep = nullptr;
     Engine().ui.ProgressClose = nullptr;
     SetWarningHook(nullptr);
-    FormatSettings() = saved_format_;
-    test::EngineTest::TearDown();
+    test::DatasetTest::TearDown();
   }
   // Opens `dbf` on the table with `tags` and `policy`, counting builds.
   void Open(TOvDbf& dbf, const TStrings& tags, CI policy = CI::ciNotFound) {
@@ -88,7 +85,6 @@ class IndexPolicyTest : public test::EngineTest {
   bool can_make_ = true;
   std::string made_name_;
   std::vector<std::string> warnings_;
-  TFormatSettings saved_format_;
 };
 
 // ---- Set-up at open ----
@@ -288,7 +284,7 @@ TEST_F(IndexPolicyTest, FindAndFindExactSearchTheActiveOrder) {
     bool exact, found;
     const char* title;  // where the dataset stands afterwards
   } cases[] = {
-      {"AL", false, true, "Alpha"}, {"ALPHA", true, true, "Alpha"}, {"AL", true, false, "delta"},
+      {"AL", false, true, "Alpha"},   {"ALPHA", true, true, "Alpha"},  {"AL", true, false, "delta"},
       {"CH", false, true, "charlie"}, {"ZULU", false, false, "delta"},
   };
   for (const Case& c : cases) {

@@ -11,6 +11,7 @@
 #include "dataset/warnings.h"
 #include "engine/dbf/dbf4.h"
 #include "engine/dbf/dbf4_search.h"
+#include "tests/dataset_test_util.h"
 #include "tests/test_support.h"
 
 namespace ov {
@@ -25,19 +26,15 @@ class Probe : public TOvDbf {
 
 const TStrings kFields = {"title, C, 20, 0", "year, N, 4, 0", "plot, M, 10, 0"};
 
-class OvDbfTest : public test::EngineTest {
+class OvDbfTest : public test::DatasetTest {
  protected:
   void SetUp() override {
-    test::EngineTest::SetUp();
-    saved_format_ = FormatSettings();
-    FormatSettings() = TFormatSettings{"MM/dd/yy", '/', '.'};
-    DatasetLocaleSetup();
+    test::DatasetTest::SetUp();
     SetWarningHook([this](const std::string& text) { warnings_.push_back(text); });
   }
   void TearDown() override {
     SetWarningHook(nullptr);
-    FormatSettings() = saved_format_;
-    test::EngineTest::TearDown();
+    test::DatasetTest::TearDown();
   }
 
   // A table with the given titles (year = 2000 + position).
@@ -91,7 +88,6 @@ class OvDbfTest : public test::EngineTest {
     Unlock();
   }
 
-  TFormatSettings saved_format_;
   std::vector<std::string> warnings_;
 };
 

@@ -32,6 +32,8 @@ inline constexpr uint16_t kBadParameter = 220;
 // Index files.
 inline constexpr uint16_t kIndexNotOpen = 221;
 inline constexpr uint16_t kBadIndex = 222;
+// An index file whose header cannot be read as one.
+inline constexpr uint16_t kBadIndexHeader = 223;
 inline constexpr uint16_t kExclusiveRequired = 225;
 inline constexpr uint16_t kDiskSpace = 227;
 // A 48th tag: an index file has 47 tag slots. Refused before the build
