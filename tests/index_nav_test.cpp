@@ -166,6 +166,18 @@ TEST_F(IndexNavTest, FindAndOrderSelection) {
   EXPECT_EQ(IndexTagList(""), (std::vector<std::string>{"NAME,F,F,NAME", "", "AMOUNT,F,F,AMOUNT", ""}));
 }
 
+// Many short walks, each started by a Find, are each one walk: the guard
+// against trees that lead round in circles counts steps per walk.
+TEST_F(IndexNavTest, ManyWalksFromFindAreEachBoundedAlone) {
+  Make(RandomRows(10, 5), {{"NAME", "NAME", "", false, false}});
+  for (int walk = 0; walk < 30; ++walk) {
+    ASSERT_TRUE(Find("K"));
+    int steps = 0;
+    for (; !dEOF(); SKIP(1)) ++steps;
+    ASSERT_EQ(steps, 10) << "walk " << walk;
+  }
+}
+
 TEST_F(IndexNavTest, EmptyTableAndNoIndex) {
   Make({}, {{"NAME", "NAME", "", false, false}});
   GoTop();

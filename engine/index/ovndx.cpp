@@ -40,7 +40,6 @@ int32_t First(WorkArea& a, bool last) {
   TagState* t = ActiveTag(a);
   if (t == nullptr) return last ? a.table.record_count : std::min<int32_t>(1, a.table.record_count);
   ix->found = false;
-  t->walk_steps = 0;
   if (Empty(*t) || !Descend(a, *ix, *t, last ? Aim::kLast : Aim::kFirst) || !Positioned(*t)) {
     t->path.clear();
     t->bof = t->eof = true;

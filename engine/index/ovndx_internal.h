@@ -47,8 +47,8 @@ struct TagState {
   ExprPtr key_expr, for_expr;
   std::vector<PathLevel> path;  // root .. leaf; empty: not positioned
   bool bof = false, eof = false;
-  // Steps taken since the walk last started from an end: a walk longer
-  // than the table has records goes round a damaged tree.
+  // Steps taken since the tag was last positioned by a descent: a walk
+  // longer than the table has records goes round a damaged tree.
   int64_t walk_steps = 0;
   // Where the tag stood when another process's change dropped its path:
   // the entry's key and record (0: nothing to resume).

@@ -72,6 +72,7 @@ bool Descend(WorkArea& a, IndexState& ix, TagState& t, Aim aim, const uint8_t* k
   // its path or drops it).
   const bool reuse = ix.cache.on;
   if (Damaged(ix, t)) return false;
+  t.walk_steps = 0;  // a walk counts its steps from here
   uint32_t block = t.header.root;
   for (size_t depth = 0;; ++depth) {
     if (depth >= static_cast<size_t>(kMaxDepth)) {
