@@ -69,6 +69,21 @@ void RemoveAt(mdx::Block& n, size_t i, uint16_t el) {
 
 Key KeyOf(const uint8_t* p, const TagState& t) { return Key(p, p + t.format.length); }
 
+// The subtree under path level `level` of tag t has a new last key: the
+// first ancestor that holds a key for it takes the new one (a trailing
+// child has no key in its parent, so the search goes on up).
+bool CarryUp(IndexState& ix, TagState& t, size_t level, const uint8_t* key) {
+  while (level-- > 0) {
+    PathLevel& p = t.path[level];
+    if (p.pos == Count(p)) continue;
+    uint8_t* k = EntryAt(p.node, p.pos, t.entry_length()) + 4;
+    if (std::memcmp(k, key, t.format.length) == 0) return true;
+    std::memcpy(k, key, t.format.length);
+    return PutNode(ix, t, p.block, p.node);
+  }
+  return true;
+}
+
 // ---- Split images ----
 
 // A node as separate entries: pointers, keys and the trailing pointer.
@@ -148,7 +163,7 @@ class Inserter {
       const bool last = l.pos == Count(l);
       InsertAt(l.node, l.pos, t_, static_cast<uint32_t>(record), key);
       if (!PutNode(ix_, t_, l.block, l.node)) return false;
-      if (last && !CarryLastKey(leaf, KeyOf(key, t_))) return false;
+      if (last && !CarryUp(ix_, t_, leaf, key)) return false;
       return !anchor || WriteAnchor(ix_, t_);
     }
     const bool done = SplitUp(leaf, key, record, anchor);
@@ -174,20 +189,6 @@ class Inserter {
 
   // Writes a new node at once (nothing references it yet).
   bool PutNew(const Image& img, uint32_t& block) { return NewBlock(block) && PutNode(ix_, t_, block, Encode(img, t_)); }
-
-  // The subtree under path level `level` has a new last key: the first
-  // ancestor that holds a key for it takes the new one.
-  bool CarryLastKey(size_t level, const Key& key) {
-    while (level-- > 0) {
-      PathLevel& p = t_.path[level];
-      if (p.pos == Count(p)) continue;  // a trailing child: no key here
-      uint8_t* k = EntryAt(p.node, p.pos, t_.entry_length()) + 4;
-      if (std::memcmp(k, key.data(), key.size()) == 0) return true;
-      std::memcpy(k, key.data(), key.size());
-      return PutNode(ix_, t_, p.block, p.node);
-    }
-    return true;
-  }
 
   // The last key under `block`, along the trailing pointers.
   bool LastKeyUnder(uint32_t block, Key& out) {
@@ -250,7 +251,7 @@ class Inserter {
         SplitChild(img, p.pos, s.left, s.left_key, s.right, s.right_key);
         p.node = Encode(img, t_);
         if (!PutNode(ix_, t_, p.block, p.node)) return false;
-        if (trailing && !CarryLastKey(level, s.right_key)) return false;
+        if (trailing && !CarryUp(ix_, t_, level, s.right_key.data())) return false;
         break;
       }
       if (!SplitInterior(p, s, shrunk)) return false;
@@ -341,18 +342,6 @@ class Deleter {
  private:
   uint16_t el() const { return t_.entry_length(); }
 
-  bool CarryLastKey(size_t level, const uint8_t* key) {
-    while (level-- > 0) {
-      PathLevel& p = t_.path[level];
-      if (p.pos == Count(p)) continue;
-      uint8_t* k = EntryAt(p.node, p.pos, el()) + 4;
-      if (std::memcmp(k, key, t_.format.length) == 0) return true;
-      std::memcpy(k, key, t_.format.length);
-      return PutNode(ix_, t_, p.block, p.node);
-    }
-    return true;
-  }
-
   // Zero-fills a node nobody references any more.
   bool Abandon(uint32_t block) { return PutNode(ix_, t_, block, mdx::Block{}); }
 
@@ -368,7 +357,7 @@ class Deleter {
         t_.header.has_keys = false;
         return WriteAnchor(ix_, t_);
       }
-      if (last) return CarryLastKey(level, EntryAt(leaf.node, c - 2, el()) + 4);
+      if (last) return CarryUp(ix_, t_, level, EntryAt(leaf.node, c - 2, el()) + 4);
       return true;
     }
     // The leaf held only this entry: unlink it, then abandon it.
@@ -393,7 +382,7 @@ class Deleter {
       }
       if (Count(p) > 0) {
         if (!PutNode(ix_, t_, p.block, p.node)) return false;
-        if (!new_last.empty() && !CarryLastKey(level, new_last.data())) return false;
+        if (!new_last.empty() && !CarryUp(ix_, t_, level, new_last.data())) return false;
         break;
       }
       // A keyless interior node: its only child takes its place.
@@ -413,7 +402,7 @@ class Deleter {
       } else {
         SetTrailing(g.node, el(), only);
         if (!PutNode(ix_, t_, g.block, g.node)) return false;
-        if (!new_last.empty() && !CarryLastKey(level - 1, new_last.data())) return false;
+        if (!new_last.empty() && !CarryUp(ix_, t_, level - 1, new_last.data())) return false;
       }
       break;
     }
