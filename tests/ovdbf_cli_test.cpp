@@ -90,6 +90,7 @@ TEST_F(OvdbfCliTest, CommandsOnATableThisEngineWrites) {
        "{\"_deleted\":false,\"NAME\":\"Mü, ller\",\"QTY\":0.0,\"NOTES\":\"½\"}\n",
        false},
       {"dump --deleted --for 'DELETED()' T.DBF", 0, "_deleted,NAME,QTY,NOTES\r\ntrue,gone,9.0,\r\n", false},
+      {"dump --quiet --for 'QTY < 0' T.DBF", 0, "NAME,QTY,NOTES\r\nAl,-1.0,\r\n", false},
   };
   for (const auto& c : cases) {
     EXPECT_EQ(Run(c.args), c.status) << c.args << "\n" << err_;

@@ -87,6 +87,7 @@ int DumpFile(const std::string& file, const Args& args) {
   options.deleted = args.options.contains("--deleted");
   options.for_expr = option("--for");
   options.order_tag = option("--order");
+  options.quiet = args.options.contains("--quiet");
   try {
     Dump(file, options, std::cout);
   } catch (const DumpRefused& refused) {
@@ -105,12 +106,13 @@ const std::vector<Command>& Commands() {
       {"repair", "repair FILE...\n  Mends what needs no guessing (one \"repaired: \" line per change), then checks.\n",
        {}, {}, RepairFile},
       {"dump",
-       "dump [--format csv|jsonl] [--deleted] [--for EXPR] [--order TAG] FILE\n"
+       "dump [--format csv|jsonl] [--deleted] [--for EXPR] [--order TAG] [--quiet] FILE\n"
        "  Records in UTF-8: CSV with a header line (default) or JSON Lines; memos as text.\n"
        "  --deleted   include deleted records, with a first column \"_deleted\"\n"
        "  --for EXPR  only the records for which the expression is true\n"
-       "  --order TAG in the order of a tag of the production index\n",
-       {"--deleted"}, {"--format", "--for", "--order"}, DumpFile},
+       "  --order TAG in the order of a tag of the production index\n"
+       "  --quiet     no progress bar on a terminal\n",
+       {"--deleted", "--quiet"}, {"--format", "--for", "--order"}, DumpFile},
   };
   return commands;
 }

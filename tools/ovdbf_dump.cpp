@@ -9,6 +9,7 @@
 #include "engine/index/umakemdx.h"
 #include "engine/support/ovcommon.h"
 #include "engine/support/scope_guard.h"
+#include "tools/ovdbf_progress.h"
 #include "tools/ovdbf_text.h"
 
 namespace ov::cli {
@@ -150,7 +151,13 @@ void Dump(const std::string& path, const DumpOptions& options, std::ostream& out
   std::vector<std::string> names{JsonString("_deleted")};
   for (const FieldEntry& f : area.table.fields) names.push_back(JsonString(ToUtf8(f.name, page)));
   WriteHeader(area, options, page, out);
-  for (GoTop(); !dEOF(); SKIP()) WriteRecord(area, options, page, names, out);
+  Progress progress("dump", RecCount(), options.quiet);
+  int64_t written = 0;
+  for (GoTop(); !dEOF(); SKIP()) {
+    WriteRecord(area, options, page, names, out);
+    // In tag order the record numbers jump about; the count written does not.
+    progress.Update(options.order_tag.empty() ? RecNo() : ++written);
+  }
 }
 
 }  // namespace ov::cli

@@ -14,6 +14,7 @@ struct DumpOptions {
   bool deleted = false;   // include deleted records, with a marker column
   std::string for_expr;   // UTF-8; empty: every record
   std::string order_tag;  // empty: natural order
+  bool quiet = false;     // no progress bar even on a terminal
 };
 
 // A request the table cannot serve (no such tag, a condition that does not

@@ -143,4 +143,8 @@ std::string ResolveName(const std::string& path);
                                     std::unique_ptr<File>& out);
 bool FileExistsResolved(const std::string& path);
 
+// Whether the process's standard error is a terminal (progress bars are
+// drawn only there).
+bool StderrIsTerminal();
+
 }  // namespace ov

@@ -343,4 +343,6 @@ uint16_t OpenResolved(const std::string& path, uint16_t mode, Disposition disp, 
 
 bool FileExistsResolved(const std::string& path) { return CurrentEnv()->Exists(ResolveName(path)); }
 
+bool StderrIsTerminal() { return ::isatty(STDERR_FILENO) == 1; }
+
 }  // namespace ov
