@@ -2,6 +2,7 @@
 // tables this engine writes and tables of independent tools.
 #include <gtest/gtest.h>
 
+#include <cstring>
 #include <filesystem>
 #include <fstream>
 #include <nlohmann/json.hpp>
@@ -145,6 +146,99 @@ TEST_F(OvdbfCliTest, CsvDumpLoadsIntoSqlite) {
                              &got),
             0);
   EXPECT_EQ(got, "7|1000014.0|2500|1\nZoë café|3.50|true|2020-01-31\n");
+}
+
+// The SQL dump run by sqlite3 holds every record as the independent
+// readers read it, deleted ones with their marker.
+TEST_F(OvdbfCliTest, SqlDumpRunsInSqliteAsTheIndependentReadersRead) {
+  if (!test::HaveCommand("sqlite3 -version")) GTEST_SKIP() << "sqlite3 not installed (Debian package sqlite3)";
+  for (const char* name : {"db3_memo_pydbf", "db4_memo_xbase", "fox_fpt_xbase", "db3_plain_xbase"}) {
+    std::ifstream in(test::FixturesDir() + "/" + name + ".expected.json");
+    const nlohmann::json expected = nlohmann::json::parse(in);
+    ASSERT_EQ(Run("dump --format sql --deleted --table s " + test::FixturesDir() + "/" + name + ".dbf >s.sql"), 0)
+        << name << err_;
+    std::string got;
+    ASSERT_EQ(
+        test::RunCommand("cd '" + dir() + "' && sqlite3 :memory: '.read s.sql' '.mode json' 'SELECT * FROM s'", &got),
+        0)
+        << name;
+    const nlohmann::json rows = nlohmann::json::parse(got);
+    ASSERT_EQ(rows.size(), expected["records"].size()) << name;
+    for (size_t r = 0; r < rows.size(); ++r) {
+      const nlohmann::json& record = expected["records"][r];
+      EXPECT_EQ(rows[r]["_deleted"] == 1, record["deleted"].get<bool>()) << name << r;
+      for (size_t i = 0; i < record["values"].size(); ++i) {
+        const nlohmann::json& field = expected["fields"][i];
+        const nlohmann::json& want = record["values"][i];
+        const nlohmann::json& have = rows[r][field["name"].get<std::string>()];
+        if (want.is_null()) {
+          EXPECT_TRUE(have.is_null()) << name << r << have;
+        } else if (field["type"] == "N") {
+          EXPECT_DOUBLE_EQ(have.get<double>(), std::stod(want.get<std::string>())) << name << r;
+        } else if (field["type"] == "L") {
+          EXPECT_EQ(have == 1, want.get<bool>()) << name << r;
+        } else {
+          EXPECT_EQ(have, want) << name << r;
+        }
+      }
+    }
+  }
+}
+
+// Quotes, tabs, backslashes and line breaks; blank values; a number and a
+// date no database takes. The SQL dump loads as the CSV dump imports.
+TEST_F(OvdbfCliTest, SqlAndCopyEscapeWhatTheyMust) {
+  AreaConfig().MultiUser = false;
+  DbfFile dbf;
+  CreateDbf(dbf, Path("E"),
+            std::vector<FieldDef>{
+                {"TXT", 'C', 12, 0}, {"N", 'N', 5, 2}, {"D", 'D', 8, 0}, {"L", 'L', 1, 0}, {"M", 'M', 10, 0}});
+  USE(Path("E"));
+  const struct {
+    const char *txt, *n, *d, *l, *memo;
+  } rows[] = {
+      {"it's \"q\"", " 1.50", "20240229", "T", "tab\there\\back\r\nline"},
+      {"", "     ", "        ", " ", ""},
+      {"x", "*****", "20230231", "?", ""},
+  };
+  for (const auto& r : rows) {
+    ClearRecord();
+    SetFieldText(1, r.txt);
+    if (*r.memo != 0) SetFieldNumber(5, Areas().memo.write_text(*CurrentArea(), r.memo, 0));
+    Append();
+  }
+  CloseArea();
+  // N, D and L as stored bytes, damaged ones included.
+  std::vector<uint8_t> bytes = test::ReadAll(Path("E.DBF"));
+  for (size_t i = 0; i < std::size(rows); ++i) {
+    const std::string raw = std::string(rows[i].n) + rows[i].d + rows[i].l;
+    std::memcpy(&bytes[dbf.RecordOffset(static_cast<int64_t>(i) + 1) + 13], raw.data(), raw.size());
+  }
+  test::WriteAll(Path("E.DBF"), bytes);
+  const std::string create =
+      "CREATE TABLE \"e\" (\"TXT\" varchar(12), \"N\" numeric(5,2), \"D\" date, \"L\" boolean, \"M\" text);\n";
+  ASSERT_EQ(Run("dump --format sql E.DBF"), 0) << err_;
+  EXPECT_EQ(out_, "BEGIN;\n" + create +
+                      "INSERT INTO \"e\" VALUES ('it''s \"q\"',1.50,'2024-02-29',TRUE,'tab\there\\back\r'||'\nline');\n"
+                      "INSERT INTO \"e\" VALUES ('',NULL,NULL,NULL,'');\n"
+                      "INSERT INTO \"e\" VALUES ('x',NULL,NULL,NULL,'');\nCOMMIT;\n");
+  ASSERT_EQ(Run("dump --format copy --table 'a\"b' E.DBF"), 0) << err_;
+  EXPECT_EQ(out_.substr(out_.find('\n') + 1),
+            "COPY \"a\"\"b\" (\"TXT\", \"N\", \"D\", \"L\", \"M\") FROM stdin;\n"
+            "it's \"q\"\t1.50\t2024-02-29\ttrue\ttab\\there\\\\back\\r\\nline\n"
+            "\t\\N\t\\N\t\\N\t\n"
+            "x\t\\N\t\\N\t\\N\t\n\\.\n");
+  if (!test::HaveCommand("sqlite3 -version")) GTEST_SKIP() << "sqlite3 not installed (Debian package sqlite3)";
+  ASSERT_EQ(Run("dump --format sql E.DBF >e.sql && " + ToolPath() + " dump E.DBF >e.csv"), 0) << err_;
+  const std::string query =
+      "SELECT count(*) FROM c JOIN e ON c.rowid = e.rowid WHERE c.rowid < 3 AND e.TXT = c.TXT AND e.M = c.M AND "
+      "e.N IS nullif(c.N, '') + 0 AND e.D IS nullif(c.D, '') AND e.L IS (nullif(c.L, '') = 'true');\n";
+  test::WriteAll(Path("q.sql"), std::vector<uint8_t>(query.begin(), query.end()));
+  std::string got;
+  ASSERT_EQ(test::RunCommand(
+                "cd '" + dir() + "' && sqlite3 :memory: '.import --csv e.csv c' '.read e.sql' '.read q.sql'", &got),
+            0);
+  EXPECT_EQ(got, "2\n");
 }
 
 // Bad input: one line on stderr naming the file and the problem, the

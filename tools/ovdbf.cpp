@@ -81,9 +81,12 @@ int DumpFile(const std::string& file, const Args& args) {
   const std::string format = option("--format");
   if (format == "jsonl") {
     options.format = DumpFormat::kJsonLines;
+  } else if (format == "sql" || format == "copy") {
+    options.format = format == "sql" ? DumpFormat::kSql : DumpFormat::kCopy;
   } else if (!format.empty() && format != "csv") {
-    return Fail(file, "unknown format " + format + " (csv or jsonl)", kUsage);
+    return Fail(file, "unknown format " + format + " (csv, jsonl, sql or copy)", kUsage);
   }
+  options.table = option("--table");
   options.deleted = args.options.contains("--deleted");
   options.for_expr = option("--for");
   options.order_tag = option("--order");
@@ -106,13 +109,16 @@ const std::vector<Command>& Commands() {
       {"repair", "repair FILE...\n  Mends what needs no guessing (one \"repaired: \" line per change), then checks.\n",
        {}, {}, RepairFile},
       {"dump",
-       "dump [--format csv|jsonl] [--deleted] [--for EXPR] [--order TAG] [--quiet] FILE\n"
-       "  Records in UTF-8: CSV with a header line (default) or JSON Lines; memos as text.\n"
+       "dump [--format csv|jsonl|sql|copy] [--table NAME] [--deleted] [--for EXPR] [--order TAG] [--quiet] FILE\n"
+       "  Records in UTF-8: CSV with a header line (default), JSON Lines, SQL (CREATE TABLE and\n"
+       "  INSERTs in one transaction, for PostgreSQL or SQLite) or a PostgreSQL COPY block after\n"
+       "  its CREATE TABLE; memos as text. Blank numbers, dates and logicals are null.\n"
+       "  --table NAME the SQL table's name (default: the file's name in lower case)\n"
        "  --deleted   include deleted records, with a first column \"_deleted\"\n"
        "  --for EXPR  only the records for which the expression is true\n"
        "  --order TAG in the order of a tag of the production index\n"
        "  --quiet     no progress bar on a terminal\n",
-       {"--deleted", "--quiet"}, {"--format", "--for", "--order"}, DumpFile},
+       {"--deleted", "--quiet"}, {"--format", "--table", "--for", "--order"}, DumpFile},
   };
   return commands;
 }

@@ -1,12 +1,14 @@
 #include "tools/ovdbf_dump.h"
 
-#include <optional>
+#include <filesystem>
 #include <string_view>
+#include <utility>
 #include <vector>
 
 #include "engine/dbf/dbf4.h"
 #include "engine/index/ovndx.h"
 #include "engine/index/umakemdx.h"
+#include "engine/support/codepage.h"
 #include "engine/support/ovcommon.h"
 #include "engine/support/scope_guard.h"
 #include "tools/ovdbf_progress.h"
@@ -15,11 +17,14 @@
 namespace ov::cli {
 namespace {
 
-// A field's value as output text; nullopt for a blank number, date or
-// logical. Numbers and logicals are marked so JSON writes them bare.
+// A field's value. `text` is UTF-8 (numbers and dates are ASCII) and is
+// valid until the next field is read; null is a blank number, date or
+// logical.
+enum class Kind { kNull, kText, kNumber, kLogical, kDate };
+
 struct Value {
-  std::optional<std::string> text;
-  bool bare = false;
+  Kind kind = Kind::kNull;
+  std::string_view text;
 };
 
 std::string_view TrimRight(std::string_view s) {
@@ -33,45 +38,115 @@ std::string_view Trim(std::string_view s) {
   return s;
 }
 
+bool AllDigits(std::string_view t) { return !t.empty() && t.find_first_not_of("0123456789") == std::string_view::npos; }
+
 // JSON takes "12", "-0.5", "3.25" as numbers; stored forms such as ".5",
 // "5.", "007" or asterisks stay strings.
 bool IsJsonNumber(std::string_view s) {
   if (!s.empty() && s[0] == '-') s.remove_prefix(1);
-  auto all_digits = [](std::string_view t) {
-    return !t.empty() && t.find_first_not_of("0123456789") == std::string_view::npos;
-  };
   const size_t dot = s.find('.');
   const std::string_view whole = s.substr(0, dot);
-  if (!all_digits(whole) || (whole.size() > 1 && whole[0] == '0')) return false;
-  return dot == std::string_view::npos || all_digits(s.substr(dot + 1));
+  if (!AllDigits(whole) || (whole.size() > 1 && whole[0] == '0')) return false;
+  return dot == std::string_view::npos || AllDigits(s.substr(dot + 1));
 }
 
-Value FieldValue(WorkArea& area, int n, CodePage page) {
+// A numeric literal both SQL dialects read: sign, digits with at most one
+// point (".5" and "5." included), an optional exponent. Asterisks of an
+// overflowed field are not one.
+bool IsSqlNumber(std::string_view s) {
+  if (!s.empty() && (s[0] == '-' || s[0] == '+')) s.remove_prefix(1);
+  const size_t e = s.find_first_of("eE");
+  if (e != std::string_view::npos) {
+    std::string_view exp = s.substr(e + 1);
+    if (!exp.empty() && (exp[0] == '-' || exp[0] == '+')) exp.remove_prefix(1);
+    if (!AllDigits(exp)) return false;
+    s = s.substr(0, e);
+  }
+  const size_t dot = s.find('.');
+  if (dot == std::string_view::npos) return AllDigits(s);
+  const std::string_view whole = s.substr(0, dot), part = s.substr(dot + 1);
+  return (whole.empty() || AllDigits(whole)) && (part.empty() || AllDigits(part)) && whole.size() + part.size() > 0;
+}
+
+// "YYYY-MM-DD" naming a day of the calendar: a database refuses any other.
+bool IsCalendarDate(std::string_view s) {
+  if (s.size() != 10 || s[4] != '-' || s[7] != '-') return false;
+  if (!AllDigits(s.substr(0, 4)) || !AllDigits(s.substr(5, 2)) || !AllDigits(s.substr(8, 2))) return false;
+  const int y = std::stoi(std::string(s.substr(0, 4))), m = std::stoi(std::string(s.substr(5, 2))),
+            d = std::stoi(std::string(s.substr(8, 2)));
+  static constexpr int kDays[] = {31, 29, 31, 30, 31, 30, 31, 31, 30, 31, 30, 31};
+  if (y == 0 || m < 1 || m > 12 || d < 1 || d > kDays[m - 1]) return false;
+  return m != 2 || d < 29 || (y % 4 == 0 && (y % 100 != 0 || y % 400 == 0));
+}
+
+// Reads field n of the current record; `scratch` holds converted text.
+Value FieldValue(WorkArea& area, int n, CodePage page, std::string& scratch) {
   const FieldEntry& f = area.table.fields[static_cast<size_t>(n - 1)];
   const std::string_view raw(area.table.record.data() + f.offset, f.length);
+  scratch.clear();
   switch (f.type) {
-    case 'C': return {ToUtf8(TrimRight(raw), page)};
+    case 'C': AppendToUtf8(scratch, TrimRight(raw), page); return {Kind::kText, scratch};
     case 'M': {
       const auto block = static_cast<int32_t>(GetFieldNumber(n));
-      if (block <= 0 || !Areas().memo.read_text) return {std::string()};
-      return {ToUtf8(Areas().memo.read_text(area, block), page)};
+      if (block > 0 && Areas().memo.read_text) AppendToUtf8(scratch, Areas().memo.read_text(area, block), page);
+      return {Kind::kText, scratch};
     }
     case 'L': {
       const char c = raw.empty() ? ' ' : raw[0];
-      if (std::string_view("TtYy").find(c) != std::string_view::npos) return {"true", true};
-      if (std::string_view("FfNn").find(c) != std::string_view::npos) return {"false", true};
+      if (std::string_view("TtYy").find(c) != std::string_view::npos) return {Kind::kLogical, "true"};
+      if (std::string_view("FfNn").find(c) != std::string_view::npos) return {Kind::kLogical, "false"};
       return {};
     }
     case 'D': {
       const std::string_view d = Trim(raw);
       if (d.empty()) return {};
-      if (d.size() != 8) return {std::string(d)};
-      return {std::string(d.substr(0, 4)) + "-" + std::string(d.substr(4, 2)) + "-" + std::string(d.substr(6, 2))};
+      if (d.size() != 8) return {Kind::kDate, d};
+      scratch.append(d.substr(0, 4)).append(1, '-').append(d.substr(4, 2)).append(1, '-').append(d.substr(6, 2));
+      return {Kind::kDate, scratch};
     }
     default: {
       const std::string_view t = Trim(raw);
       if (t.empty()) return {};
-      return {ToUtf8(t, page), IsJsonNumber(t)};
+      AppendToUtf8(scratch, t, page);
+      return {Kind::kNumber, scratch};
+    }
+  }
+}
+
+// How each format writes one value; `name` is the JSON key of the column.
+void AppendValue(std::string& line, const Value& v, DumpFormat format, std::string_view name) {
+  const bool sql = format == DumpFormat::kSql;
+  switch (format) {
+    case DumpFormat::kCsv:
+      if (v.kind != Kind::kNull) AppendCsvField(line, v.text);
+      return;
+    case DumpFormat::kJsonLines:
+      line.append(name).append(1, ':');
+      if (v.kind == Kind::kNull) {
+        line += "null";
+      } else if (v.kind == Kind::kLogical || (v.kind == Kind::kNumber && IsJsonNumber(v.text))) {
+        line += v.text;
+      } else {
+        AppendJsonString(line, v.text);
+      }
+      return;
+    case DumpFormat::kSql:
+    case DumpFormat::kCopy: {
+      // A stored number or date a database would refuse is written as null.
+      const bool null = v.kind == Kind::kNull || (v.kind == Kind::kNumber && !IsSqlNumber(v.text)) ||
+                        (v.kind == Kind::kDate && !IsCalendarDate(v.text));
+      if (null) {
+        line += sql ? "NULL" : "\\N";
+      } else if (v.kind == Kind::kNumber || (v.kind == Kind::kLogical && !sql)) {
+        line += v.text;
+      } else if (v.kind == Kind::kLogical) {
+        line += v.text == "true" ? "TRUE" : "FALSE";
+      } else if (sql) {
+        AppendSqlQuoted(line, v.text, '\'');
+      } else {
+        AppendCopyText(line, v.text);
+      }
+      return;
     }
   }
 }
@@ -102,37 +177,78 @@ void PrepareArea(const std::string& path, const DumpOptions& options, CodePage p
   }
 }
 
-void WriteHeader(const WorkArea& area, const DumpOptions& options, CodePage page, std::ostream& out) {
-  if (options.format != DumpFormat::kCsv) return;
-  std::string line = options.deleted ? "_deleted" : "";
-  for (const FieldEntry& f : area.table.fields) {
-    if (!line.empty()) line += ',';
-    line += CsvField(ToUtf8(f.name, page));
+std::string SqlType(const FieldEntry& f) {
+  switch (f.type) {
+    case 'C': return "varchar(" + std::to_string(f.length) + ")";
+    case 'N':
+    case 'F':
+      if (f.decimals >= f.length) return "numeric";
+      return "numeric(" + std::to_string(f.length) + "," + std::to_string(f.decimals) + ")";
+    case 'D': return "date";
+    case 'L': return "boolean";
+    default: return "text";
   }
-  out << line << "\r\n";
 }
 
-void WriteRecord(WorkArea& area, const DumpOptions& options, CodePage page, std::vector<std::string>& names,
-                 std::ostream& out) {
-  const bool csv = options.format == DumpFormat::kCsv;
-  std::string line = csv ? "" : "{";
-  bool first = true;
-  auto put = [&](size_t i, const Value& v) {
-    if (!first) line += ',';
-    first = false;
-    if (csv) {
-      if (v.text) line += CsvField(*v.text);
-      return;
-    }
-    line += names[i];
-    line += ':';
-    line += !v.text ? std::string("null") : v.bare ? *v.text : JsonString(*v.text);
-  };
-  if (options.deleted) put(0, {area.table.record[0] == '*' ? "true" : "false", true});
-  for (int n = 1; n <= static_cast<int>(area.table.fields.size()); ++n) {
-    put(static_cast<size_t>(n), FieldValue(area, n, page));
+std::string TableName(const std::string& path, const DumpOptions& options) {
+  if (!options.table.empty()) return options.table;
+  std::string stem = std::filesystem::path(path).stem().string();
+  for (char& c : stem) c = static_cast<char>(LowerAnsi(static_cast<uint8_t>(c)));
+  return stem;
+}
+
+// What each format writes before the records: CSV's header line, SQL's
+// CREATE TABLE (inside a transaction, so a cut-off dump loads nothing),
+// COPY's CREATE TABLE and COPY line.
+std::string Prologue(const std::string& path, const WorkArea& area, const DumpOptions& options,
+                     const std::vector<std::string>& names) {
+  const size_t first = options.deleted ? 0 : 1;
+  std::string text;
+  switch (options.format) {
+    case DumpFormat::kJsonLines: return text;
+    case DumpFormat::kCsv:
+      for (size_t i = first; i < names.size(); ++i) {
+        if (i > first) text += ',';
+        AppendCsvField(text, names[i]);
+      }
+      return text + "\r\n";
+    case DumpFormat::kSql:
+    case DumpFormat::kCopy: break;
   }
-  out << line << (csv ? "\r\n" : "}\n");
+  std::string table, columns;
+  AppendSqlQuoted(table, TableName(path, options), '"');
+  std::string create = (options.format == DumpFormat::kSql ? "BEGIN;\nCREATE TABLE " : "CREATE TABLE ") + table + " (";
+  for (size_t i = first; i < names.size(); ++i) {
+    if (i > first) {
+      columns += ", ";
+      create += ", ";
+    }
+    AppendSqlQuoted(columns, names[i], '"');
+    AppendSqlQuoted(create, names[i], '"');
+    create += ' ';
+    create += i == 0 ? "boolean" : SqlType(area.table.fields[i - 1]);
+  }
+  text = create + ");\n";
+  if (options.format == DumpFormat::kCopy) text += "COPY " + table + " (" + columns + ") FROM stdin;\n";
+  return text;
+}
+
+// The line that starts each record ("INSERT ... VALUES (") and the one
+// that ends it.
+std::pair<std::string, std::string> RecordFrame(const std::string& path, const DumpOptions& options) {
+  switch (options.format) {
+    case DumpFormat::kCsv: return {"", "\r\n"};
+    case DumpFormat::kJsonLines: return {"{", "}\n"};
+    case DumpFormat::kCopy: return {"", "\n"};
+    case DumpFormat::kSql: break;
+  }
+  std::string insert = "INSERT INTO ";
+  AppendSqlQuoted(insert, TableName(path, options), '"');
+  return {insert + " VALUES (", ");\n"};
+}
+
+const char* Epilogue(DumpFormat format) {
+  return format == DumpFormat::kSql ? "COMMIT;\n" : format == DumpFormat::kCopy ? "\\.\n" : "";
 }
 
 }  // namespace
@@ -148,16 +264,36 @@ void Dump(const std::string& path, const DumpOptions& options, std::ostream& out
   WorkArea& area = *CurrentArea();
   const CodePage page = TableCodePage(area.table);
   PrepareArea(path, options, page);
-  std::vector<std::string> names{JsonString("_deleted")};
-  for (const FieldEntry& f : area.table.fields) names.push_back(JsonString(ToUtf8(f.name, page)));
-  WriteHeader(area, options, page, out);
+  // Column 0 is the deleted marker.
+  std::vector<std::string> names{"_deleted"}, json_names{JsonString("_deleted")};
+  for (const FieldEntry& f : area.table.fields) {
+    names.push_back(ToUtf8(f.name, page));
+    json_names.push_back(JsonString(names.back()));
+  }
+  out << Prologue(path, area, options, names);
+  const auto [open, close_line] = RecordFrame(path, options);
+  const char separator = options.format == DumpFormat::kCopy ? '\t' : ',';
+  const int fields = static_cast<int>(area.table.fields.size());
+  std::string line, scratch;
   Progress progress("dump", RecCount(), options.quiet);
   int64_t written = 0;
   for (GoTop(); !dEOF(); SKIP()) {
-    WriteRecord(area, options, page, names, out);
+    line = open;
+    if (options.deleted) {
+      AppendValue(line, {Kind::kLogical, area.table.record[0] == '*' ? "true" : "false"}, options.format,
+                  json_names[0]);
+      line += separator;
+    }
+    for (int n = 1; n <= fields; ++n) {
+      if (n > 1) line += separator;
+      AppendValue(line, FieldValue(area, n, page, scratch), options.format, json_names[static_cast<size_t>(n)]);
+    }
+    line += close_line;
+    out << line;
     // In tag order the record numbers jump about; the count written does not.
     progress.Update(options.order_tag.empty() ? RecNo() : ++written);
   }
+  out << Epilogue(options.format);
 }
 
 }  // namespace ov::cli

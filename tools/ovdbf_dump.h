@@ -1,5 +1,6 @@
-// The records of a table as CSV (RFC 4180, header line) or JSON Lines, in
-// UTF-8, read through a shared work area.
+// The records of a table as CSV (RFC 4180, header line), JSON Lines, SQL
+// (CREATE TABLE and INSERTs that PostgreSQL and SQLite both run) or a
+// PostgreSQL COPY block, in UTF-8, read through a shared work area.
 #pragma once
 
 #include <ostream>
@@ -7,7 +8,7 @@
 
 namespace ov::cli {
 
-enum class DumpFormat { kCsv, kJsonLines };
+enum class DumpFormat { kCsv, kJsonLines, kSql, kCopy };
 
 struct DumpOptions {
   DumpFormat format = DumpFormat::kCsv;
@@ -15,6 +16,7 @@ struct DumpOptions {
   std::string for_expr;   // UTF-8; empty: every record
   std::string order_tag;  // empty: natural order
   bool quiet = false;     // no progress bar even on a terminal
+  std::string table;      // SQL and COPY: the table's name; empty: the file's stem in lower case
 };
 
 // A request the table cannot serve (no such tag, a condition that does not

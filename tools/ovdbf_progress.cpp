@@ -35,8 +35,8 @@ void Progress::Draw(int64_t done) {
   } else {
     const int64_t shown = std::clamp<int64_t>(done, 0, total_);
     const int filled = static_cast<int>(shown * kBarWidth / total_);
-    const std::string bar = std::string(static_cast<size_t>(filled), '#') +
-                            std::string(static_cast<size_t>(kBarWidth - filled), ' ');
+    const std::string bar =
+        std::string(static_cast<size_t>(filled), '#') + std::string(static_cast<size_t>(kBarWidth - filled), ' ');
     std::fprintf(stderr, "\r%s [%s] %3d%%", label_.c_str(), bar.c_str(), static_cast<int>(shown * 100 / total_));
   }
   std::fflush(stderr);

@@ -22,7 +22,7 @@ class Progress {
   int64_t total_;
   bool active_;
   bool drawn_ = false;
-  int calls_ = 0;          // updates since the clock was last read
+  int calls_ = 0;  // updates since the clock was last read
   uint64_t next_draw_ms_ = 0;
 };
 

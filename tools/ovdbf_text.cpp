@@ -84,9 +84,18 @@ CodePage TableCodePage(const DbfFile& dbf) {
 
 std::string ToUtf8(std::string_view bytes, CodePage page) {
   std::string out;
-  out.reserve(bytes.size());
-  for (char c : bytes) AppendUtf8(out, CodePoint(static_cast<uint8_t>(c), page));
+  AppendToUtf8(out, bytes, page);
   return out;
+}
+
+void AppendToUtf8(std::string& out, std::string_view bytes, CodePage page) {
+  for (char c : bytes) {
+    if (static_cast<uint8_t>(c) < 0x80) {
+      out += c;
+    } else {
+      AppendUtf8(out, CodePoint(static_cast<uint8_t>(c), page));
+    }
+  }
 }
 
 std::string FromUtf8(std::string_view text, CodePage page) {
@@ -96,17 +105,32 @@ std::string FromUtf8(std::string_view text, CodePage page) {
 }
 
 std::string CsvField(std::string_view text) {
-  if (text.find_first_of(",\"\r\n") == std::string_view::npos) return std::string(text);
-  std::string out = "\"";
+  std::string out;
+  AppendCsvField(out, text);
+  return out;
+}
+
+void AppendCsvField(std::string& out, std::string_view text) {
+  if (text.find_first_of(",\"\r\n") == std::string_view::npos) {
+    out += text;
+    return;
+  }
+  out += '"';
   for (char c : text) {
     if (c == '"') out += '"';
     out += c;
   }
-  return out + "\"";
+  out += '"';
 }
 
 std::string JsonString(std::string_view text) {
-  std::string out = "\"";
+  std::string out;
+  AppendJsonString(out, text);
+  return out;
+}
+
+void AppendJsonString(std::string& out, std::string_view text) {
+  out += '"';
   for (char c : text) {
     switch (c) {
       case '"': out += "\\\""; break;
@@ -124,7 +148,32 @@ std::string JsonString(std::string_view text) {
         }
     }
   }
-  return out + "\"";
+  out += '"';
+}
+
+void AppendSqlQuoted(std::string& out, std::string_view text, char quote) {
+  out += quote;
+  for (size_t i = 0; i < text.size(); ++i) {
+    const char c = text[i];
+    if (c == quote) out += quote;
+    out += c;
+    // Line-reading SQL shells drop a carriage return that ends a line of
+    // the script; a literal split after it keeps the value whole.
+    if (c == '\r' && i + 1 < text.size() && text[i + 1] == '\n') out.append(1, quote).append("||").append(1, quote);
+  }
+  out += quote;
+}
+
+void AppendCopyText(std::string& out, std::string_view text) {
+  for (char c : text) {
+    switch (c) {
+      case '\\': out += "\\\\"; break;
+      case '\t': out += "\\t"; break;
+      case '\n': out += "\\n"; break;
+      case '\r': out += "\\r"; break;
+      default: out += c;
+    }
+  }
 }
 
 }  // namespace ov::cli

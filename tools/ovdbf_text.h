@@ -25,4 +25,15 @@ std::string CsvField(std::string_view text);
 // A JSON string literal, quotes included.
 std::string JsonString(std::string_view text);
 
+// Appending forms, for output built record by record in one buffer.
+void AppendToUtf8(std::string& out, std::string_view bytes, CodePage page);
+void AppendCsvField(std::string& out, std::string_view text);
+void AppendJsonString(std::string& out, std::string_view text);
+// A SQL string literal ('it''s') or a quoted identifier ("a""b"). A line
+// break CR LF becomes CR '||' LF, so no line of the script ends in CR.
+void AppendSqlQuoted(std::string& out, std::string_view text, char quote);
+// A value of the COPY text format: backslash, tab, line feed and carriage
+// return as backslash escapes.
+void AppendCopyText(std::string& out, std::string_view text);
+
 }  // namespace ov::cli
