@@ -69,6 +69,7 @@ TEST_F(DbfinfoTest, CreateDemoDescribesTheNewTable) {
       "fields: 8",          "title, C, 20, 0",      "year, N, 4, 0",
       "color, L, 1, 0",     "runtime, N, 3, 0",     "stars, C, 50, 0",
       "director, C, 20, 0", "plot, M, 10, 0",       "premiere, D, 8, 0",
+      "memo: movies.dbt; kind DBT dBASE IV; block size 512",
   };
   EXPECT_EQ(Lines(out_), expected);
   EXPECT_EQ(err_, "");

@@ -82,6 +82,7 @@ TEST_F(OvdbfCliTest, CommandsOnATableThisEngineWrites) {
       {"info T.DBF", 0, "tag NAME: key NAME; for -; type C; length 20; unique no; descending no; keys 4", true},
       {"info --json T.DBF", 0, "\"tags\":[{\"name\":\"NAME\",\"key\":\"NAME\"", true},
       {"info --json T.DBF", 0, "{\"name\":\"QTY\",\"type\":\"N\",\"length\":6,\"decimals\":1}", true},
+      {"info --json T.DBF", 0, "\"memo\":{\"file\":\"T.DBT\",\"kind\":\"DBT dBASE IV\",\"block_size\":512}", true},
       {"check T.DBF", 0, "", false},
       {"repair T.DBF", 0, "", false},
       {"dump T.DBF", 0, "NAME,QTY,NOTES\r\nZoë,2.5,\"one\r\ntwo, \"\"three\"\"\"\r\nAl,-1.0,\r\n\"Mü, ller\",0.0,½\r\n", false},
@@ -146,6 +147,36 @@ TEST_F(OvdbfCliTest, CsvDumpLoadsIntoSqlite) {
                              &got),
             0);
   EXPECT_EQ(got, "7|1000014.0|2500|1\nZoë café|3.50|true|2020-01-31\n");
+}
+
+// The memo file's kind and block size, from independent tools' tables and
+// tables this engine writes; a memo file that is not there.
+TEST_F(OvdbfCliTest, InfoNamesTheMemoFile) {
+  const FieldDef fields[] = {{"NOTES", 'M', 10, 0}};
+  DbfFile dbf;
+  Engine().table.MemoBlockSize = 64;
+  CreateDbf(dbf, Path("B64.DBF"), fields);
+  Engine().table.CreateVersion = 0x8C;
+  CreateDbf(dbf, Path("L7.DBF"), fields);
+  std::filesystem::copy_file(test::FixturesDir() + "/db4_memo_xbase.dbf", Path("NOMEMO.DBF"));
+  const std::string fixtures = test::FixturesDir() + "/";
+  const struct {
+    std::string file, line;  // line "": no memo line
+  } cases[] = {
+      {fixtures + "db3_memo_pydbf.dbf", "memo: db3_memo_pydbf.dbt; kind DBT dBASE III; block size 512\n"},
+      {fixtures + "db4_memo_xbase.dbf", "memo: db4_memo_xbase.dbt; kind DBT dBASE IV; block size 512\n"},
+      {fixtures + "fox_fpt_xbase.dbf", "memo: fox_fpt_xbase.fpt; kind FPT; block size 512\n"},
+      {fixtures + "db3_plain_xbase.dbf", ""},
+      {"B64.DBF", "memo: B64.DBT; kind DBT dBASE IV; block size 64\n"},
+      {"L7.DBF", "memo: L7.DBT; kind DBT level 7; block size 64\n"},
+      {"NOMEMO.DBF", "memo: NOMEMO.DBT; missing\n"},
+  };
+  for (const auto& c : cases) {
+    ASSERT_EQ(Run("info " + c.file), 0) << c.file << err_;
+    EXPECT_EQ(out_.find(c.line.empty() ? "memo:" : c.line) == std::string::npos, c.line.empty()) << c.file << out_;
+  }
+  ASSERT_EQ(Run("info --json NOMEMO.DBF"), 0);
+  EXPECT_NE(out_.find("\"memo\":{\"file\":\"NOMEMO.DBT\",\"missing\":true}"), std::string::npos) << out_;
 }
 
 // The SQL dump run by sqlite3 holds every record as the independent

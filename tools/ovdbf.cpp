@@ -102,7 +102,9 @@ int DumpFile(const std::string& file, const Args& args) {
 
 const std::vector<Command>& Commands() {
   static const std::vector<Command> commands = {
-      {"info", "info [--json] FILE...\n  Version, layout, last update, counts, fields and production index tags.\n",
+      {"info",
+       "info [--json] FILE...\n"
+       "  Version, layout, last update, counts, fields, memo file (kind, block size), production index tags.\n",
        {"--json"}, {}, Info},
       {"check", "check FILE...\n  Checks table, memo file and production index; one line per finding.\n", {}, {},
        CheckFile},

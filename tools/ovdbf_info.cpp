@@ -1,8 +1,10 @@
 #include "tools/ovdbf_info.h"
 
+#include <algorithm>
 #include <cstdint>
 #include <cstdio>
 #include <iostream>
+#include <string_view>
 #include <vector>
 
 #include "engine/dbf/dbf4.h"
@@ -11,8 +13,10 @@
 #include "engine/index/mdx_walk.h"
 #include "engine/index/ovndx.h"
 #include "engine/index/umakemdx.h"
+#include "engine/memo/memo.h"
 #include "engine/memo/memo_area.h"
 #include "engine/memo/memo_check.h"
+#include "engine/memo/memo_create.h"
 #include "engine/support/codepage.h"
 #include "engine/support/ovcommon.h"
 #include "tools/ovdbf_text.h"
@@ -64,6 +68,34 @@ IndexSummary ReadProductionIndex(const std::string& table_path) {
   return index;
 }
 
+// The memo file beside a table with memo fields: its name, its kind and
+// block size, or that it is missing.
+struct MemoSummary {
+  std::string file;  // empty: the table has no memo fields
+  bool missing = false;
+  std::string kind;
+  uint16_t block_size = 0;
+};
+
+MemoSummary ReadMemoSummary(const DbfFile& dbf) {
+  MemoSummary memo;
+  const bool memo_fields = std::ranges::any_of(
+      dbf.fields, [](const FieldEntry& f) { return std::string_view("MBGP").find(f.type) != std::string_view::npos; });
+  if (!dbf.has_memo && !memo_fields) return memo;
+  const std::string ext = MemoExtension(dbf.version());
+  const std::string path = ResolveName(ForceExt(dbf.path, ExtInCaseOf(dbf.path, ext)));
+  memo.file = BareName(path);
+  memo.missing = !FileExistsResolved(path);
+  if (memo.missing) return memo;
+  const MemoKind kind = ext == "FPT" ? MemoKind::kFox : MemoKindOf(dbf.version());
+  memo.kind = kind == MemoKind::kFox      ? "FPT"
+              : kind == MemoKind::kDbase3 ? "DBT dBASE III"
+              : kind == MemoKind::kLevel7 ? "DBT level 7"
+                                          : "DBT dBASE IV";
+  memo.block_size = MemoFileBlockSize(path, kind);
+  return memo;
+}
+
 const char* YesNo(bool b) { return b ? "yes" : "no"; }
 const char* TrueFalse(bool b) { return b ? "true" : "false"; }
 std::string KeyType(const mdx::TagHeader& h) { return h.key_type != 0 ? std::string(1, h.key_type) : "?"; }
@@ -81,6 +113,14 @@ void PrintInfo(const DbfFile& dbf, std::ostream& out) {
   for (const FieldEntry& f : dbf.fields) {
     out << LowerName(f.name) << ", " << f.type << ", " << static_cast<int>(f.length) << ", "
         << static_cast<int>(f.decimals) << "\n";
+  }
+  if (const MemoSummary memo = ReadMemoSummary(dbf); !memo.file.empty()) {
+    out << "memo: " << memo.file << "; ";
+    if (memo.missing) {
+      out << "missing\n";
+    } else {
+      out << "kind " << memo.kind << "; block size " << memo.block_size << "\n";
+    }
   }
   const IndexSummary index = ReadProductionIndex(dbf.path);
   if (index.file.empty()) return;
@@ -112,6 +152,14 @@ void PrintInfoJson(const DbfFile& dbf, std::ostream& out) {
         << ",\"decimals\":" << static_cast<int>(f.decimals) << "}";
   }
   out << "]";
+  if (const MemoSummary memo = ReadMemoSummary(dbf); !memo.file.empty()) {
+    out << ",\"memo\":{\"file\":" << JsonString(memo.file);
+    if (memo.missing) {
+      out << ",\"missing\":true}";
+    } else {
+      out << ",\"kind\":" << JsonString(memo.kind) << ",\"block_size\":" << memo.block_size << "}";
+    }
+  }
   const IndexSummary index = ReadProductionIndex(dbf.path);
   if (!index.file.empty()) {
     out << ",\"index\":{\"file\":" << JsonString(index.file);
