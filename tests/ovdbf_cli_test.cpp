@@ -272,6 +272,86 @@ TEST_F(OvdbfCliTest, SqlAndCopyEscapeWhatTheyMust) {
   EXPECT_EQ(got, "2\n");
 }
 
+// K.DBF as a writer killed mid-append leaves it: a whole record beyond the
+// header's count, no end-of-file byte, and memo blocks nothing holds.
+void MakeKilledWriterTable(const std::string& path) {
+  DbfFile dbf;
+  CreateDbf(dbf, path, std::vector<FieldDef>{{"NAME", 'C', 10, 0}, {"NOTES", 'M', 10, 0}});
+  USE(path + " EXCLUSIVE");
+  for (const char* name : {"one", "two"}) {
+    ClearRecord();
+    SetFieldText(1, name);
+    SetFieldNumber(2, Areas().memo.write_text(*CurrentArea(), std::string(600, *name), 0));
+    Append();
+  }
+  (void)Areas().memo.write_text(*CurrentArea(), std::string(1500, 'x'), 0);  // 3 blocks
+  CloseArea();
+  std::vector<uint8_t> bytes = test::ReadAll(path);
+  bytes.pop_back();
+  const std::string record = " KILLED              ";
+  bytes.insert(bytes.end(), record.begin(), record.end());
+  test::WriteAll(path, bytes);
+}
+
+TEST_F(OvdbfCliTest, RepairMendsACopyAndPutsItInPlace) {
+  MakeKilledWriterTable(Path("K.DBF"));
+  const auto table = test::ReadAll(Path("K.DBF")), memo = test::ReadAll(Path("K.DBT"));
+  EXPECT_EQ(Run("check K.DBF"), 1) << out_;
+  EXPECT_EQ(Run("repair K.DBF"), 0) << out_ << err_;
+  EXPECT_EQ(out_,
+            "repaired: header count 2 set to 3\n"
+            "repaired: end-of-file byte written after record 3\n"
+            "repaired: returned 3 unreachable blocks of " +
+                Path("K.DBT") + " to the free chain\n");
+  EXPECT_EQ(Run("check K.DBF"), 0) << out_;
+  EXPECT_EQ(out_, "");
+  EXPECT_EQ(test::ReadAll(Path("K.~BF")), table);  // the former files, kept
+  EXPECT_EQ(test::ReadAll(Path("K.~BT")), memo);
+  for (const auto& entry : std::filesystem::directory_iterator(dir())) {
+    EXPECT_EQ(entry.path().filename().string().find("~R"), std::string::npos) << entry.path();
+  }
+  std::string peer;
+  ASSERT_EQ(test::ReadWithPeers(Path("K.DBF"), "xbase", &peer), 0) << peer;
+  const nlohmann::json read = nlohmann::json::parse(peer.substr(peer.find('{')));
+  ASSERT_EQ(read["records"].size(), 3u) << peer;
+  EXPECT_EQ(read["records"][1]["values"][1], std::string(600, 't'));
+  EXPECT_EQ(read["records"][2]["values"][0], "KILLED");
+  // Nothing to mend: nothing written.
+  std::filesystem::remove(Path("K.~BF"));
+  EXPECT_EQ(Run("repair K.DBF"), 0);
+  EXPECT_EQ(out_, "");
+  EXPECT_FALSE(std::filesystem::exists(Path("K.~BF")));
+}
+
+// A step that fails (the table in use, a backup name taken by a folder, so
+// that the first or the second rename fails) leaves every file as it was.
+TEST_F(OvdbfCliTest, RepairThatFailsLeavesTheFilesAsTheyWere) {
+  const struct {
+    std::string obstacle, step;
+  } cases[] = {{"in use", "Error opening K.DBF"}, {"K.~BF", "Error renaming K.DBF"}, {"K.~BT", "Error renaming K.DBT"}};
+  for (const auto& [obstacle, step] : cases) {
+    std::filesystem::remove_all(dir());
+    std::filesystem::create_directory(dir());
+    MakeKilledWriterTable(Path("K.DBF"));
+    const auto table = test::ReadAll(Path("K.DBF")), memo = test::ReadAll(Path("K.DBT"));
+    if (obstacle == "in use") {
+      USE(Path("K.DBF") + " EXCLUSIVE");
+    } else {
+      std::filesystem::create_directories(Path(obstacle) + "/x");
+    }
+    EXPECT_EQ(Run("repair K.DBF"), 1) << obstacle;
+    CloseArea();
+    EXPECT_EQ(out_, "") << obstacle;
+    EXPECT_EQ(err_.rfind("ovdbf: K.DBF: Error # ", 0), 0u) << obstacle << err_;
+    EXPECT_NE(err_.find(step), std::string::npos) << obstacle << err_;
+    EXPECT_EQ(test::ReadAll(Path("K.DBF")), table) << obstacle;
+    EXPECT_EQ(test::ReadAll(Path("K.DBT")), memo) << obstacle;
+    size_t files = 0;
+    for (const auto& entry : std::filesystem::directory_iterator(dir())) files += entry.is_regular_file() ? 1 : 0;
+    EXPECT_EQ(files, 3u) << obstacle;  // K.DBF, K.DBT and the tool's stderr.txt
+  }
+}
+
 // Bad input: one line on stderr naming the file and the problem, the
 // documented status, nothing on stdout.
 TEST_F(OvdbfCliTest, BadInputGivesOneLineAndItsStatus) {

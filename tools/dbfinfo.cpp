@@ -25,6 +25,7 @@
 #include "engine/engine.h"
 #include "engine/support/ovcommon.h"
 #include "tools/ovdbf_info.h"
+#include "tools/ovdbf_repair.h"
 
 namespace ov {
 namespace {

@@ -22,6 +22,7 @@
 #include "engine/support/platform.h"
 #include "tools/ovdbf_dump.h"
 #include "tools/ovdbf_info.h"
+#include "tools/ovdbf_repair.h"
 
 namespace ov::cli {
 namespace {
@@ -108,7 +109,12 @@ const std::vector<Command>& Commands() {
        {"--json"}, {}, Info},
       {"check", "check FILE...\n  Checks table, memo file and production index; one line per finding.\n", {}, {},
        CheckFile},
-      {"repair", "repair FILE...\n  Mends what needs no guessing (one \"repaired: \" line per change), then checks.\n",
+      {"repair",
+       "repair FILE...\n"
+       "  Mends what needs no guessing (one \"repaired: \" line per change), then checks. All or nothing:\n"
+       "  the repairs run on copies beside the files; only when every step succeeded do the copies\n"
+       "  take the files' places. The former files are kept as NAME.~BF (table), NAME.~BT (memo\n"
+       "  file) and NAME.~DX (index); nothing is written when nothing needs mending.\n",
        {}, {}, RepairFile},
       {"dump",
        "dump [--format csv|jsonl|sql|copy] [--table NAME] [--deleted] [--for EXPR] [--order TAG] [--quiet] FILE\n"

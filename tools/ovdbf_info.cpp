@@ -200,22 +200,19 @@ std::vector<CheckFinding> CheckProductionIndex(const std::string& path) {
 
 }  // namespace
 
+std::vector<CheckFinding> Findings(const std::string& path, uint32_t* unreachable) {
+  std::vector<CheckFinding> findings = CheckTableAndMemo(path, unreachable);
+  if (findings.empty()) findings = CheckProductionIndex(path);
+  return findings;
+}
+
 // Unreachable memo blocks are lost space, not a fault: shown, not counted.
 int Check(const std::string& path) {
   uint32_t unreachable = 0;
-  std::vector<CheckFinding> findings = CheckTableAndMemo(path, &unreachable);
-  if (findings.empty()) findings = CheckProductionIndex(path);
+  const std::vector<CheckFinding> findings = Findings(path, &unreachable);
   std::cout << FindingLines(findings);
   if (unreachable != 0) std::cout << "unreachable memo blocks: " << unreachable << "\n";
   return findings.empty() ? 0 : 1;
-}
-
-int Repair(const std::string& path) {
-  std::vector<std::string> changes = RepairTable(path);
-  // Blocks a killed writer left unreachable go back to the free chain.
-  for (std::string& line : ReturnUnreachableMemoBlocks(path)) changes.push_back(std::move(line));
-  for (const std::string& line : changes) std::cout << "repaired: " << line << "\n";
-  return Check(path);
 }
 
 }  // namespace ov::cli

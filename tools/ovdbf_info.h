@@ -1,11 +1,13 @@
 // What the command-line tools say about a table: its description (as text
-// or JSON), the integrity check of table, memo file and production index,
-// and the repairs that need no guessing.
+// or JSON) and the integrity check of table, memo file and production
+// index.
 #pragma once
 
 #include <ostream>
 #include <string>
+#include <vector>
 
+#include "engine/dbf/dbf_check.h"
 #include "engine/dbf/ovdbflow.h"
 
 namespace ov::cli {
@@ -14,10 +16,11 @@ namespace ov::cli {
 void PrintInfo(const DbfFile& dbf, std::ostream& out);
 void PrintInfoJson(const DbfFile& dbf, std::ostream& out);
 
+// The findings of table, memo file and production index; `unreachable`
+// (may be null) receives the memo blocks nothing holds, which are lost
+// space rather than a fault.
+std::vector<CheckFinding> Findings(const std::string& path, uint32_t* unreachable);
 // One line per finding on stdout; answers 1 when there are any, else 0.
 int Check(const std::string& path);
-// Mends what needs no guessing, one "repaired: " line per change, then
-// checks; answers Check's status.
-int Repair(const std::string& path);
 
 }  // namespace ov::cli
