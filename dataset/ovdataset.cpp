@@ -59,9 +59,9 @@ void TOvDataSet::StructureListing(TStrings& strings, bool sorted) const {
 
 // ---- The work area ----
 
-bool TOvDataSet::SelectArea(const std::string& routine) {
+bool TOvDataSet::SelectArea(std::string_view routine) {
   if (work_area_ == 0) {
-    ReportError(kNotOpen, OemToStr("Database is not open") + " [" + Name() + "." + routine + "]");
+    ReportError(kNotOpen, OemToStr("Database is not open") + " [" + Name() + "." + std::string(routine) + "]");
     return false;
   }
   if (SelectedArea() != work_area_) Select(work_area_);

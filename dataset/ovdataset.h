@@ -31,6 +31,7 @@
 #include <memory>
 #include <optional>
 #include <string>
+#include <string_view>
 #include <vector>
 
 #include "dataset/ovprimds.h"
@@ -106,7 +107,7 @@ class TOvDataSet : public TOvPrimDataset {
   // ---- Services ----
   // Selects the dataset's work area and sets the engine's AnsiTables
   // switch; false (after reporting 1103) when there is none.
-  bool SelectArea(const std::string& routine);
+  bool SelectArea(std::string_view routine);
   bool s_IsEmptyDbf();
   // GO n when 1 <= n <= RecCount, else to the end; status 0 either way.
   uint16_t SafeGo(int32_t n);

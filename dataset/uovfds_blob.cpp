@@ -13,7 +13,13 @@ std::unique_ptr<TOvBlobStream> TOvFileDataSet::CreateBlobStream(TField* field, T
 }
 
 std::string TOvFileDataSet::GetBlobText(TField* field) {
-  if (MemoSlot(field) == nullptr || GetActiveRecBuf() == nullptr) return std::string();
+  const FieldSlot* slot = MemoSlot(field);
+  TRecordBuffer record = GetActiveRecBuf();
+  if (slot == nullptr || record == nullptr) return std::string();
+  // Most records of most tables have no memo: no stream for them.
+  int32_t block = 0;
+  std::memcpy(&block, record + slot->offset, sizeof block);
+  if (block == 0) return std::string();
   const std::unique_ptr<TOvBlobStream> stream = CreateBlobStream(field, TBlobStreamMode::bmRead);
   std::string text;
   char chunk[4096];

@@ -29,10 +29,12 @@
 #include <functional>
 #include <memory>
 #include <string>
+#include <string_view>
 #include <vector>
 
 #include "engine/dbf/index_seam.h"
 #include "engine/dbf/ovdbflow.h"
+#include "engine/support/engine_state.h"
 
 namespace ov {
 
@@ -117,7 +119,13 @@ struct WorkArea {
   std::vector<uint8_t> swap;
   bool exclusive = false;
   bool exclusive_by_reopen = false;
+  // A table no other process may write to changes size only through this
+  // area once its count has been taken from the file: Append asks once.
+  bool count_from_file = false;
   std::vector<ExactNumber> exact_numbers;
+  // Per field, the value Scatter parsed from a stored number (0 for other
+  // kinds), so a read of an unchanged number does not parse it again.
+  std::vector<double> stored_numbers;
   // Fields a caller set since the last Scatter (1 per field): written by
   // Gather over a stored field that shows no value even when the typed
   // value is what such a field reads as (0 over blanks, false over "?").
@@ -158,10 +166,20 @@ struct AreaTable {
   std::shared_ptr<SearchState> search;  // made on first use
 };
 
-AreaTable& Areas();
+// Reports a command before start-up and answers a bare table (out of line:
+// the rare path of Areas).
+AreaTable& AreasUnstarted();
+// Inline, as every command and field access asks for them.
+inline AreaTable& Areas() {
+  const std::shared_ptr<AreaTable>& areas = Engine().areas;
+  return areas ? *areas : AreasUnstarted();
+}
 AreaSettings& AreaConfig();
 // The current area's record, or nullptr when it is empty.
-WorkArea* CurrentArea();
+inline WorkArea* CurrentArea() {
+  AreaTable& t = Areas();
+  return t.slots[t.current].get();
+}
 
 // Start-up and shut-down of the layer (EngineStartup/EngineShutdown call
 // these through the engine state).
@@ -181,7 +199,11 @@ void CloseAll();
 std::string Alias();
 [[nodiscard]] uint16_t ReopenTable(bool exclusive);
 std::string DbfName();
-[[nodiscard]] bool CheckInUse(const std::string& routine);
+// Reports "No database in use" for `routine`; answers false.
+bool ReportNoDatabase(std::string_view routine);
+[[nodiscard]] inline bool CheckInUse(std::string_view routine) {
+  return CurrentArea() != nullptr || ReportNoDatabase(routine);
+}
 // The production-index flag of the current table: bit 0 of header byte 28
 // (the other bits stay; 0x30 tables keep their memo bit there). Setting
 // writes the byte at once, so other programs see it; false on failure

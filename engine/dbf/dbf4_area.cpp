@@ -92,7 +92,7 @@ bool IndexActive(WorkArea& area) {
   return ix.first && ix.last && ix.next && ix.prior && IndexOpen(area) && (!ix.ordered || ix.ordered(area));
 }
 
-AreaTable& Areas() {
+AreaTable& AreasUnstarted() {
   EngineState& e = Engine();
   if (!e.areas) {
     // A program that skipped StartEngine would get areas without memo or
@@ -105,11 +105,6 @@ AreaTable& Areas() {
 }
 
 AreaSettings& AreaConfig() { return Areas().settings; }
-
-WorkArea* CurrentArea() {
-  AreaTable& t = Areas();
-  return t.slots[t.current].get();
-}
 
 void StartWorkAreas() {
   Engine().areas = std::make_shared<AreaTable>();
@@ -162,9 +157,9 @@ void SelectEngineArea(int n) {
 
 int SelectedArea() { return Areas().current; }
 
-bool CheckInUse(const std::string& routine) {
-  if (CurrentArea() != nullptr) return true;
-  ReportError(err::kNoDatabase, "No database in use [" + routine + "]  WorkArea = " + std::to_string(SelectedArea()));
+bool ReportNoDatabase(std::string_view routine) {
+  ReportError(err::kNoDatabase, "No database in use [" + std::string(routine) + "]  WorkArea = " +
+                                    std::to_string(SelectedArea()));
   return false;
 }
 
@@ -304,6 +299,7 @@ uint16_t ReopenTable(bool exclusive) {
   t.open_mode = mode;
   a->exclusive = exclusive;
   a->exclusive_by_reopen = exclusive;
+  a->count_from_file = false;  // others may have appended while it was shared
   return 0;
 }
 

@@ -140,10 +140,14 @@ void Append() {
     return;
   }
   Errors().DbfError = 0;
-  // Another process may have appended meanwhile: never write over its
-  // records with a stale count.
-  RefreshRecCount(area);
-  if (Failed()) return;
+  // Another process may have appended meanwhile (or a killed writer left
+  // records beyond the header count): never write over them with a stale
+  // count.
+  if (OthersMayWrite(area.table) || !area.count_from_file) {
+    RefreshRecCount(area);
+    if (Failed()) return;
+    area.count_from_file = !OthersMayWrite(area.table);
+  }
   if (!GatherArea(area)) {
     FinishCommand(area);
     return;

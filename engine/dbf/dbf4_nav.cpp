@@ -35,12 +35,25 @@ void Notify(const std::function<void(WorkArea&)>& slot, WorkArea& a, bool ordere
   if (ordered && slot) slot(a);
 }
 
+struct EndPosition {
+  WorkArea* area;
+  void operator()() const { Notify(Ix().end_position, *area, true); }
+};
+
 // Brackets one positioning command for the index layer. The end call runs
-// also when a report unwinds the command, so begin and end stay paired.
-auto IndexSequence(WorkArea& a, bool ordered) {
-  Notify(Ix().begin_position, a, ordered);
-  return ScopeGuard([&a, ordered] { Notify(Ix().end_position, a, ordered); });
-}
+// also when a report unwinds the command, so begin and end stay paired. A
+// walk in natural order needs no bracket and pays nothing for one.
+class IndexSequence {
+ public:
+  IndexSequence(WorkArea& a, bool ordered) {
+    if (!ordered) return;
+    Notify(Ix().begin_position, a, true);
+    guard_.emplace(EndPosition{&a});
+  }
+
+ private:
+  std::optional<ScopeGuard<EndPosition>> guard_;
+};
 
 bool Holds(const Condition& c) {
   if (c.callback) return c.callback();

@@ -11,9 +11,13 @@
 
 namespace ov {
 
+namespace detail {
+EngineState g_engine_state;
+}  // namespace detail
+
 namespace {
 
-EngineState g_state;
+EngineState& g_state = detail::g_engine_state;
 
 void DefaultMessageBox(const std::string& text, const std::string& caption, unsigned) {
   std::fprintf(stderr, "%s\n%s\n", caption.c_str(), text.c_str());
@@ -36,8 +40,6 @@ Diagnostics ReadDiagnostics() {
 }
 
 }  // namespace
-
-EngineState& Engine() { return g_state; }
 
 void EngineStartup() {
   g_state.areas.reset();

@@ -112,7 +112,12 @@ struct EngineState {
   std::vector<std::function<void()>> shutdown_steps;
 };
 
-EngineState& Engine();
+namespace detail {
+extern EngineState g_engine_state;
+}  // namespace detail
+
+// Inline: every command and field access starts here.
+inline EngineState& Engine() { return detail::g_engine_state; }
 
 // Puts the whole state to its start-up values (error state cleared, dates
 // from the locale, default hooks). Safe to call again.
