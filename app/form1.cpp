@@ -6,9 +6,9 @@
 #include <QPushButton>
 #include <algorithm>
 
-#include "app/file_set.h"
 #include "dataset/tstrings.h"
 #include "dataset/uovfds.h"
+#include "engine/dbf/file_set.h"
 #include "engine/support/ovcommon.h"
 #include "engine/support/ovutils.h"
 #include "engine/support/platform.h"

@@ -21,6 +21,8 @@
 #include "engine/support/ovcommon.h"
 #include "engine/support/platform.h"
 #include "tools/ovdbf_dump.h"
+#include "tools/ovdbf_edit.h"
+#include "tools/ovdbf_import.h"
 #include "tools/ovdbf_info.h"
 #include "tools/ovdbf_repair.h"
 
@@ -32,6 +34,7 @@ constexpr int kUsage = 2;
 
 struct Args {
   std::map<std::string, std::string> options;  // "--name" -> value ("" for flags)
+  OptionValues all;                            // "--name" -> every value given, in order
   std::vector<std::string> files;
 };
 
@@ -101,6 +104,11 @@ int DumpFile(const std::string& file, const Args& args) {
   return 0;
 }
 
+template <int (*Edit)(const std::string&, const OptionValues&)>
+int EditFile(const std::string& file, const Args& args) {
+  return Edit(file, args.all);
+}
+
 const std::vector<Command>& Commands() {
   static const std::vector<Command> commands = {
       {"info",
@@ -127,6 +135,12 @@ const std::vector<Command>& Commands() {
        "  --order TAG in the order of a tag of the production index\n"
        "  --quiet     no progress bar on a terminal\n",
        {"--deleted", "--quiet"}, {"--format", "--table", "--for", "--order"}, DumpFile},
+      {"create", kCreateHelp, {}, {"--field", "--level"}, EditFile<Create>},
+      {"index", kIndexHelp, {"--unique", "--descending", "--quiet"}, {"--tag", "--key", "--for"}, EditFile<AddTag>},
+      {"reindex", kReindexHelp, {"--quiet"}, {}, EditFile<ReindexTable>},
+      {"pack", kPackHelp, {"--quiet"}, {}, EditFile<Pack>},
+      {"restructure", kRestructureHelp, {"--quiet"}, {"--set", "--add", "--drop", "--rename"}, EditFile<Restructure>},
+      {"import", kImportHelp, {"--quiet"}, {"--into", "--field"}, EditFile<Import>},
   };
   return commands;
 }
@@ -152,9 +166,10 @@ std::string ParseArgs(const Command& c, std::span<char*> argv, Args& args) {
       args.files.push_back(arg);
     } else if (arg == "--help" || std::ranges::find(c.flags, arg) != c.flags.end()) {
       args.options[arg];
+      args.all[arg].push_back("");
     } else if (std::ranges::find(c.valued, arg) != c.valued.end()) {
       if (i + 1 == argv.size()) return "option " + arg + " needs a value";
-      args.options[arg] = argv[++i];
+      args.all[arg].push_back(args.options[arg] = argv[++i]);
     } else {
       return "unknown option " + arg + " for " + std::string(c.name);
     }
@@ -166,9 +181,12 @@ std::string ParseArgs(const Command& c, std::span<char*> argv, Args& args) {
 }
 
 int RunFile(const Command& c, const std::string& file, const Args& args) {
-  if (!FileExistsResolved(ResolveName(DefaultExt(file, "DBF")))) return Fail(file, "no such file", kUsage);
+  const bool made = c.name == "create";
+  if (!made && !FileExistsResolved(ResolveName(DefaultExt(file, "DBF")))) return Fail(file, "no such file", kUsage);
   try {
     return c.run(file, args);
+  } catch (const Refused& r) {
+    return Fail(r.subject.empty() ? file : r.subject, r.problem, r.status);
   } catch (const EOrvelError& e) {
     CloseAll();
     return Fail(file, e.what(), kFindings);

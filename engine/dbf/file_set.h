@@ -1,4 +1,4 @@
-// Copying a table's file set (table, memo, index) as one piece.
+// Copying a table's file set (table, memo .DBT or .FPT, index) as one piece.
 //
 // Every copy is first made beside its target under a temporary name; only
 // when all copies succeeded do renames put them in place, each former

@@ -1,4 +1,4 @@
-#include "app/file_set.h"
+#include "engine/dbf/file_set.h"
 
 #include <vector>
 
@@ -20,8 +20,16 @@ struct Step {
   bool placed = false;  // `staged` is now `to`
 };
 
+// The memo file travels under its own kind's extension: "FPT" when the
+// source has one and no "DBT".
+const char* MemoExt(const std::string& source) {
+  Env* env = CurrentEnv();
+  if (env->Exists(ResolveName(ForceExt(source, "DBT")))) return "DBT";
+  return env->Exists(ResolveName(ForceExt(source, "FPT"))) ? "FPT" : "DBT";
+}
+
 std::vector<Step> PlanSteps(const std::string& source, const std::string& target) {
-  const char* const memo_index[] = {"DBT", "MDX"};
+  const char* const memo_index[] = {MemoExt(source), "MDX"};
   const char* const backups[] = {"~BF", "~BT", "~DX"};
   std::vector<Step> steps(3);
   for (size_t i = 0; i < steps.size(); ++i) {
