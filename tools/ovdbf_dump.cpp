@@ -79,17 +79,23 @@ bool IsCalendarDate(std::string_view s) {
   return m != 2 || d < 29 || (y % 4 == 0 && (y % 100 != 0 || y % 400 == 0));
 }
 
-// Reads field n of the current record; `scratch` holds converted text.
-Value FieldValue(WorkArea& area, int n, CodePage page, std::string& scratch) {
+// Where a field's value is made when it is not the record's own bytes.
+struct Scratch {
+  std::string text;  // converted text, a date
+  std::string memo;  // a memo as read
+};
+
+// Reads field n of the current record.
+Value FieldValue(WorkArea& area, int n, CodePage page, Scratch& scratch) {
   const FieldEntry& f = area.table.fields[static_cast<size_t>(n - 1)];
   const std::string_view raw(area.table.record.data() + f.offset, f.length);
-  scratch.clear();
   switch (f.type) {
-    case 'C': AppendToUtf8(scratch, TrimRight(raw), page); return {Kind::kText, scratch};
+    case 'C': return {Kind::kText, AsUtf8(TrimRight(raw), page, scratch.text)};
     case 'M': {
       const auto block = static_cast<int32_t>(GetFieldNumber(n));
-      if (block > 0 && Areas().memo.read_text) AppendToUtf8(scratch, Areas().memo.read_text(area, block), page);
-      return {Kind::kText, scratch};
+      scratch.memo.clear();
+      if (block > 0 && Areas().memo.read_text) scratch.memo = Areas().memo.read_text(area, block);
+      return {Kind::kText, AsUtf8(scratch.memo, page, scratch.text)};
     }
     case 'L': {
       const char c = raw.empty() ? ' ' : raw[0];
@@ -101,14 +107,13 @@ Value FieldValue(WorkArea& area, int n, CodePage page, std::string& scratch) {
       const std::string_view d = Trim(raw);
       if (d.empty()) return {};
       if (d.size() != 8) return {Kind::kDate, d};
-      scratch.append(d.substr(0, 4)).append(1, '-').append(d.substr(4, 2)).append(1, '-').append(d.substr(6, 2));
-      return {Kind::kDate, scratch};
+      scratch.text.assign(d.substr(0, 4)).append(1, '-').append(d.substr(4, 2)).append(1, '-').append(d.substr(6, 2));
+      return {Kind::kDate, scratch.text};
     }
     default: {
       const std::string_view t = Trim(raw);
       if (t.empty()) return {};
-      AppendToUtf8(scratch, t, page);
-      return {Kind::kNumber, scratch};
+      return {Kind::kNumber, AsUtf8(t, page, scratch.text)};
     }
   }
 }
@@ -274,11 +279,14 @@ void Dump(const std::string& path, const DumpOptions& options, std::ostream& out
   const auto [open, close_line] = RecordFrame(path, options);
   const char separator = options.format == DumpFormat::kCopy ? '\t' : ',';
   const int fields = static_cast<int>(area.table.fields.size());
-  std::string line, scratch;
+  // Records gather in one buffer that goes out in large writes.
+  constexpr size_t kFlushAt = size_t{1} << 16;
+  std::string line;
+  Scratch scratch;
   Progress progress("dump", RecCount(), options.quiet);
   int64_t written = 0;
   for (GoTop(); !dEOF(); SKIP()) {
-    line = open;
+    line += open;
     if (options.deleted) {
       AppendValue(line, {Kind::kLogical, area.table.record[0] == '*' ? "true" : "false"}, options.format,
                   json_names[0]);
@@ -289,11 +297,14 @@ void Dump(const std::string& path, const DumpOptions& options, std::ostream& out
       AppendValue(line, FieldValue(area, n, page, scratch), options.format, json_names[static_cast<size_t>(n)]);
     }
     line += close_line;
-    out << line;
+    if (line.size() >= kFlushAt) {
+      out.write(line.data(), static_cast<std::streamsize>(line.size()));
+      line.clear();
+    }
     // In tag order the record numbers jump about; the count written does not.
     progress.Update(options.order_tag.empty() ? RecNo() : ++written);
   }
-  out << Epilogue(options.format);
+  out << line << Epilogue(options.format);
 }
 
 }  // namespace ov::cli

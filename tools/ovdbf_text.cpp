@@ -3,6 +3,7 @@
 #include <array>
 #include <cstdint>
 #include <cstdio>
+#include <cstring>
 
 namespace ov::cli {
 namespace {
@@ -88,14 +89,53 @@ std::string ToUtf8(std::string_view bytes, CodePage page) {
   return out;
 }
 
-void AppendToUtf8(std::string& out, std::string_view bytes, CodePage page) {
-  for (char c : bytes) {
-    if (static_cast<uint8_t>(c) < 0x80) {
-      out += c;
-    } else {
-      AppendUtf8(out, CodePoint(static_cast<uint8_t>(c), page));
-    }
+namespace {
+
+// Length of the run of ASCII bytes at the start of `bytes`, eight bytes
+// at a time: most text of most tables is ASCII and is copied whole.
+size_t AsciiRun(std::string_view bytes) {
+  size_t i = 0;
+  for (uint64_t word; i + 8 <= bytes.size(); i += 8) {
+    std::memcpy(&word, bytes.data() + i, 8);
+    if ((word & 0x8080808080808080ULL) != 0) break;
   }
+  while (i < bytes.size() && static_cast<uint8_t>(bytes[i]) < 0x80) ++i;
+  return i;
+}
+
+// Whether a CSV field must be quoted: it holds a comma, quote, CR or LF.
+// Eight bytes at a time, as memos make long fields.
+bool NeedsCsvQuotes(std::string_view text) {
+  constexpr uint64_t kOnes = 0x0101010101010101ULL, kHighs = 0x8080808080808080ULL;
+  const auto has_byte = [](uint64_t word, uint8_t c) {
+    const uint64_t v = word ^ (kOnes * c);
+    return ((v - kOnes) & ~v & kHighs) != 0;
+  };
+  size_t i = 0;
+  for (uint64_t w; i + 8 <= text.size(); i += 8) {
+    std::memcpy(&w, text.data() + i, 8);
+    if (has_byte(w, ',') || has_byte(w, '"') || has_byte(w, '\r') || has_byte(w, '\n')) return true;
+  }
+  return text.substr(i).find_first_of(",\"\r\n") != std::string_view::npos;
+}
+
+}  // namespace
+
+void AppendToUtf8(std::string& out, std::string_view bytes, CodePage page) {
+  while (!bytes.empty()) {
+    const size_t run = AsciiRun(bytes);
+    out.append(bytes.data(), run);
+    if (run == bytes.size()) return;
+    AppendUtf8(out, CodePoint(static_cast<uint8_t>(bytes[run]), page));
+    bytes.remove_prefix(run + 1);
+  }
+}
+
+std::string_view AsUtf8(std::string_view bytes, CodePage page, std::string& scratch) {
+  if (AsciiRun(bytes) == bytes.size()) return bytes;
+  scratch.clear();
+  AppendToUtf8(scratch, bytes, page);
+  return scratch;
 }
 
 std::string FromUtf8(std::string_view text, CodePage page) {
@@ -111,15 +151,16 @@ std::string CsvField(std::string_view text) {
 }
 
 void AppendCsvField(std::string& out, std::string_view text) {
-  if (text.find_first_of(",\"\r\n") == std::string_view::npos) {
+  if (!NeedsCsvQuotes(text)) {
     out += text;
     return;
   }
   out += '"';
-  for (char c : text) {
-    if (c == '"') out += '"';
-    out += c;
+  for (size_t at; (at = text.find('"')) != std::string_view::npos; text.remove_prefix(at + 1)) {
+    out.append(text.data(), at + 1);
+    out += '"';
   }
+  out += text;
   out += '"';
 }
 

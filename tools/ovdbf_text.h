@@ -27,6 +27,9 @@ std::string JsonString(std::string_view text);
 
 // Appending forms, for output built record by record in one buffer.
 void AppendToUtf8(std::string& out, std::string_view bytes, CodePage page);
+// `bytes` as UTF-8: themselves when they are ASCII, else their conversion
+// in `scratch`.
+std::string_view AsUtf8(std::string_view bytes, CodePage page, std::string& scratch);
 void AppendCsvField(std::string& out, std::string_view text);
 void AppendJsonString(std::string& out, std::string_view text);
 // A SQL string literal ('it''s') or a quoted identifier ("a""b"). A line
