@@ -116,7 +116,10 @@ bool NeedsCsvQuotes(std::string_view text) {
     std::memcpy(&w, text.data() + i, 8);
     if (has_byte(w, ',') || has_byte(w, '"') || has_byte(w, '\r') || has_byte(w, '\n')) return true;
   }
-  return text.substr(i).find_first_of(",\"\r\n") != std::string_view::npos;
+  for (; i < text.size(); ++i) {
+    if (text[i] == ',' || text[i] == '"' || text[i] == '\r' || text[i] == '\n') return true;
+  }
+  return false;
 }
 
 }  // namespace
