@@ -92,6 +92,7 @@ class OvdbfEditCliTest : public test::EngineTest {
   // The tool's check passes and the independent readers read every record.
   void ExpectWhole(const std::string& step, size_t records) {
     EXPECT_EQ(Run("check T.DBF"), 0) << step << "\n" << out_ << err_;
+    EXPECT_EQ(out_, "") << step;  // no unreachable memo blocks either
     std::string peers;
     EXPECT_EQ(test::ReadWithPeers(Path("T.DBF"), "all", &peers), 0) << step << "\n" << peers;
     EXPECT_NE(peers.find("\"numrecords\": " + std::to_string(records)), std::string::npos) << step << "\n" << peers;
@@ -175,30 +176,31 @@ TEST_F(OvdbfEditCliTest, WriteCommandsKeepTablesWhole) {
 }
 
 // A dump imported into a new table of the same fields dumps the same; a
-// level-7 table takes the same commands.
+// level-7 table with a lower-case name takes the same commands.
 TEST_F(OvdbfEditCliTest, ImportTakesBackWhatDumpGave) {
   Write("rows.csv", kRows);
   ASSERT_EQ(Run(std::string("import rows.csv --into T.DBF ") + kSpecs), 0) << err_;
   ASSERT_EQ(Run("dump --deleted T.DBF >t.csv"), 0);
-  ASSERT_EQ(Run(std::string("create --level 7 U.DBF ") + kSpecs), 0) << err_;
-  ASSERT_EQ(Run("import t.csv --into U.DBF"), 0) << err_;
+  ASSERT_EQ(Run(std::string("create --level 7 u.dbf ") + kSpecs), 0) << err_;
+  EXPECT_TRUE(std::filesystem::exists(Path("u.dbt")));  // named as the memo store names it
+  ASSERT_EQ(Run("import t.csv --into u.dbf"), 0) << err_;
   ASSERT_EQ(Run("dump --deleted T.DBF"), 0);
   const std::string want = out_;
   EXPECT_NE(want.find("true,Bob,,,,,,\"two\r\nlines, \"\"quoted\"\"\"\r\n"), std::string::npos) << want;
   const struct {
     std::string args;
     std::string out;  // a part of the output
-  } steps[] = {{"dump --deleted U.DBF", want},
-               {"info U.DBF", "layout: level 7"},
-               {"index U.DBF --tag NAME --key NAME", ""},
-               {"pack U.DBF", ""},
-               {"restructure U.DBF --drop rate", ""},
-               {"check U.DBF", ""}};
+  } steps[] = {{"dump --deleted u.dbf", want},
+               {"info u.dbf", "layout: level 7"},
+               {"index u.dbf --tag NAME --key NAME", ""},
+               {"pack u.dbf", ""},
+               {"restructure u.dbf --drop rate", ""},
+               {"check u.dbf", ""}};
   for (const auto& s : steps) {
     ASSERT_EQ(Run(s.args), 0) << s.args << "\n" << err_;
     EXPECT_NE(out_.find(s.out), std::string::npos) << s.args << "\n" << out_;
   }
-  EXPECT_EQ(Run("dump U.DBF"), 0);
+  EXPECT_EQ(Run("dump u.dbf"), 0);
   EXPECT_EQ(out_,
             "NAME,QTY,PRICE,OK,DAY,NOTES\r\nZoë café,12,3.50,true,2020-01-31,short memo\r\n"
             "Ünter ½,-5,-1.25,false,1999-12-31,\r\n,,,,,\r\n");
@@ -263,6 +265,25 @@ TEST_F(OvdbfEditCliTest, BadInputChangesNothing) {
   }
   EXPECT_EQ(Run("restructure --help"), 0);
   EXPECT_NE(out_.find("left out"), std::string::npos) << out_;
+}
+
+// A table another program has open is not replaced under it.
+TEST_F(OvdbfEditCliTest, TableOpenElsewhereIsLeftAlone) {
+  Write("rows.csv", kRows);
+  ASSERT_EQ(Run(std::string("import rows.csv --into T.DBF ") + kSpecs), 0) << err_;
+  test::ChildHolder holder([&] {
+    AreaConfig().MultiUser = true;
+    USE(Path("T.DBF"));
+    return true;
+  });
+  ASSERT_TRUE(holder.ready());
+  const auto before = Files();
+  for (const char* args : {"pack T.DBF", "restructure T.DBF --drop rate", "import rows.csv --into T.DBF",
+                           "index T.DBF --tag NAME --key NAME"}) {
+    EXPECT_EQ(Run(args), 1) << args;
+    EXPECT_NE(err_.find("Error # 32"), std::string::npos) << args << "\n" << err_;
+    EXPECT_TRUE(Files() == before) << args;
+  }
 }
 
 // A tag whose key no longer compiles after a restructure is left out, with

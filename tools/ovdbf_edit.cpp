@@ -71,8 +71,8 @@ NewShape ChangedShape(std::vector<FieldDef> fields, const OptionValues& options)
 
 // The tags whose expressions still compile against the scratch table; the
 // others are named on stderr.
-std::vector<TagDef> TagsThatCompile(const std::string& file, const std::string& scratch, std::vector<TagDef> tags) {
-  OpenAlone(1, scratch, false);
+std::vector<TagDef> TagsThatCompile(const std::string& file, ScratchSet& scratch, std::vector<TagDef> tags) {
+  scratch.Open(false);
   std::erase_if(tags, [&](const TagDef& t) {
     std::string why = CompileProblem(t.key, true);
     if (why.empty() && !TrimText(t.for_expr).empty()) why = CompileProblem(t.for_expr, false);
@@ -80,7 +80,7 @@ std::vector<TagDef> TagsThatCompile(const std::string& file, const std::string& 
     std::cerr << "ovdbf: " << file << ": tag " << t.name << " left out, its key or condition no longer compiles\n";
     return true;
   });
-  CloseAll();
+  scratch.Close();
   return tags;
 }
 
@@ -90,9 +90,9 @@ void Rewrite(const std::string& file, const NewShape& shape, const TableShape& o
   const std::vector<TagDef> tags = ProductionTags(file);
   ScratchSet scratch(file);
   scratch.Create(shape.fields, &old);
-  scratch.CopyFrom(TableName(file), skip_deleted, quiet);
+  scratch.CopyRecords(skip_deleted, quiet);
   scratch.RenameFields(shape.renames);
-  scratch.BuildIndex(TagsThatCompile(file, scratch.path(), tags), quiet);
+  scratch.BuildIndex(TagsThatCompile(file, scratch, tags), quiet);
   scratch.Place();
 }
 

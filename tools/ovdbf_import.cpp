@@ -193,7 +193,7 @@ int Import(const std::string& csv, const OptionValues& options) {
   } else if (!CopyFileSet(table, scratch.path())) {
     throw Refused{ErrorText()};
   }
-  OpenAlone(1, scratch.path(), true);
+  scratch.Open(true);
   const CodePage page = TableCodePage(CurrentArea()->table);
   const std::vector<int> columns = MapColumns(record, CurrentArea()->table, csv);
   Progress bar("importing", 0, options.contains("--quiet"));
@@ -208,7 +208,7 @@ int Import(const std::string& csv, const OptionValues& options) {
     bar.Update(++appended);
   }
   if (!reader.problem().empty()) throw BadLine(csv, reader.line(), reader.problem());
-  CloseAll();
+  scratch.Close();
   scratch.BuildIndex(tags, options.contains("--quiet"));
   scratch.Place();
   return 0;

@@ -28,6 +28,8 @@ constexpr size_t kLanguageByte = 29;
 constexpr size_t kDriverName = 32;
 constexpr uint64_t kIndexTableName = 4;  // 16 bytes of the index header
 constexpr size_t kIndexTableNameBytes = 16;
+constexpr int kScratchArea = 1;
+constexpr int kHeldArea = 2;
 
 std::vector<std::string> SplitSpec(const std::string& spec) {
   std::vector<std::string> parts;
@@ -201,6 +203,13 @@ ScratchSet::ScratchSet(std::string table) : table_(DefaultExt(std::move(table), 
       throw Refused{"scratch name " + taken + " is taken"};
     }
   }
+  if (!FileExistsResolved(beside)) return;
+  try {
+    OpenAlone(kHeldArea, table_, true);
+  } catch (...) {
+    (void)CurrentEnv()->Delete(placeholder_);
+    throw;
+  }
 }
 
 ScratchSet::~ScratchSet() {
@@ -240,19 +249,27 @@ void ScratchSet::Create(const std::vector<FieldDef>& fields, const TableShape* l
   if (like != nullptr) CopyCodePage(*like, path_);
 }
 
-void ScratchSet::CopyFrom(const std::string& source, bool skip_deleted, bool quiet) {
-  OpenAlone(2, source, true);
+void ScratchSet::Open(bool raw) { OpenAlone(kScratchArea, path_, raw); }
+
+void ScratchSet::Close() {
+  Select(kScratchArea);
+  CloseArea();
+}
+
+void ScratchSet::CopyRecords(bool skip_deleted, bool quiet) {
+  Select(kHeldArea);
   SetIgnoreDel(skip_deleted);
   GoTop();
   Progress bar("copying", RecCount(), quiet);
-  OpenAlone(1, path_, true);
+  Open(true);
   int64_t done = 0;
-  AppendFrom(source, [&] {
+  // The source is the held area: AppendFrom reads it from its first record.
+  AppendFrom(table_, [&] {
     bar.Update(++done);
     return true;
   });
   if (Errors().DbfError != 0) throw Refused{ErrorText()};
-  CloseAll();
+  Close();
 }
 
 void ScratchSet::RenameFields(const std::vector<std::pair<size_t, std::string>>& renames) {
@@ -269,9 +286,9 @@ void ScratchSet::RenameFields(const std::vector<std::pair<size_t, std::string>>&
 
 void ScratchSet::BuildIndex(const std::vector<TagDef>& tags, bool quiet) {
   if (tags.empty()) return;
-  OpenAlone(1, path_, false);
+  Open(false);
   BuildProductionIndex(tags, quiet);
-  CloseAll();
+  Close();
   // The index names the table it belongs to.
   char name[kIndexTableNameBytes] = {};
   const std::string base = SplitName(table_).name;
@@ -280,8 +297,11 @@ void ScratchSet::BuildIndex(const std::vector<TagDef>& tags, bool quiet) {
 }
 
 void ScratchSet::Place() {
-  CloseAll();
+  Close();
   if (FileExistsResolved(ResolveName(table_)) && !CopyFileSet(table_, "")) throw Refused{ErrorText()};
+  // An open file cannot be deleted: the table is let go only now.
+  Select(kHeldArea);
+  CloseArea();
   if (!CopyFileSet(path_, table_)) throw Refused{ErrorText()};
 }
 

@@ -9,6 +9,9 @@
 // the scratch set onto the table's names (each step all or nothing); every
 // scratch file is gone on every path.
 //
+// The table itself is held open exclusively until its backups are made, so
+// no other user of the engine writes to it while its replacement is built.
+//
 // Single-threaded, process-wide state (the engine's work areas 1 and 2).
 #pragma once
 
@@ -78,7 +81,8 @@ void OpenAlone(int area, const std::string& path, bool raw);
 
 class ScratchSet {
  public:
-  // Reserves a scratch name beside `table`. Throws Refused.
+  // Reserves a scratch name beside `table` and holds the table, when it
+  // exists. Throws Refused, or the engine's error.
   explicit ScratchSet(std::string table);
   ~ScratchSet();
   ScratchSet(const ScratchSet&) = delete;
@@ -89,9 +93,14 @@ class ScratchSet {
   // Creates the scratch table; with `like`, of that table's level and code
   // page, else of `version` (0: the engine's default).
   void Create(const std::vector<FieldDef>& fields, const TableShape* like, uint8_t version = 0);
-  // Copies the records of `source` (deleted ones unless `skip_deleted`)
-  // into the scratch table through AppendFrom, memos with them.
-  void CopyFrom(const std::string& source, bool skip_deleted, bool quiet);
+  // Opens the scratch table alone in area 1 (its text as stored when
+  // `raw`), and closes it again.
+  void Open(bool raw);
+  void Close();
+  // Copies the records of the held table (deleted ones unless
+  // `skip_deleted`) into the scratch table through AppendFrom, memos with
+  // them.
+  void CopyRecords(bool skip_deleted, bool quiet);
   // Gives fields (by index) new names in the scratch table's header.
   void RenameFields(const std::vector<std::pair<size_t, std::string>>& renames);
   // Builds `tags` into the scratch table's production index.

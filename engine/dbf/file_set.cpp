@@ -2,6 +2,7 @@
 
 #include <vector>
 
+#include "engine/memo/memo_create.h"
 #include "engine/support/ovcommon.h"
 #include "engine/support/ovutils.h"
 #include "engine/support/platform.h"
@@ -38,7 +39,8 @@ std::vector<Step> PlanSteps(const std::string& source, const std::string& target
     if (target.empty()) {
       to = ForceExt(source, backups[i]);
     } else {
-      to = i == 0 ? target : ForceExt(target, memo_index[i - 1]);
+      // A new memo file looks like its table, as the memo store names it.
+      to = i == 0 ? target : ForceExt(target, i == 1 ? ExtInCaseOf(target, memo_index[0]) : memo_index[1]);
     }
     const std::string real_from = ResolveName(from);
     steps[i].from = CurrentEnv()->Exists(real_from) ? real_from : std::string();
