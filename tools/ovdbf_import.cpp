@@ -49,13 +49,15 @@ std::string NumberText(std::string_view v, const FieldEntry& f, std::string& pro
   }
   const size_t dot = v.find('.');
   std::string_view whole = v.substr(0, dot);
-  const std::string_view fraction = dot == std::string_view::npos ? std::string_view() : v.substr(dot + 1);
+  std::string_view fraction = dot == std::string_view::npos ? std::string_view() : v.substr(dot + 1);
   if ((whole.empty() && fraction.empty()) || !AllDigits(whole) || !AllDigits(fraction)) {
     problem = "not a number: " + std::string(given);
     return "";
   }
+  // Zeros past the field's decimals lose nothing ("3.50" into two decimals).
+  while (fraction.size() > f.decimals && fraction.back() == '0') fraction.remove_suffix(1);
   if (fraction.size() > f.decimals) {
-    problem = "more than " + std::to_string(f.decimals) + " decimals: " + std::string(given);
+    problem = "more decimals than " + std::to_string(f.decimals) + ": " + std::string(given);
     return "";
   }
   while (whole.size() > 1 && whole[0] == '0') whole.remove_prefix(1);
