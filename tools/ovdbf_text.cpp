@@ -122,6 +122,17 @@ bool NeedsCsvQuotes(std::string_view text) {
   return false;
 }
 
+// The escapes JSON strings and the COPY format share.
+const char* BackslashEscape(char c) {
+  switch (c) {
+    case '\\': return "\\\\";
+    case '\t': return "\\t";
+    case '\n': return "\\n";
+    case '\r': return "\\r";
+    default: return nullptr;
+  }
+}
+
 }  // namespace
 
 void AppendToUtf8(std::string& out, std::string_view bytes, CodePage page) {
@@ -176,20 +187,16 @@ std::string JsonString(std::string_view text) {
 void AppendJsonString(std::string& out, std::string_view text) {
   out += '"';
   for (char c : text) {
-    switch (c) {
-      case '"': out += "\\\""; break;
-      case '\\': out += "\\\\"; break;
-      case '\n': out += "\\n"; break;
-      case '\r': out += "\\r"; break;
-      case '\t': out += "\\t"; break;
-      default:
-        if (static_cast<uint8_t>(c) < 0x20) {
-          char buf[8];
-          std::snprintf(buf, sizeof buf, "\\u%04x", static_cast<unsigned>(c));
-          out += buf;
-        } else {
-          out += c;
-        }
+    if (c == '"') {
+      out += "\\\"";
+    } else if (const char* escape = BackslashEscape(c)) {
+      out += escape;
+    } else if (static_cast<uint8_t>(c) < 0x20) {
+      char buf[8];
+      std::snprintf(buf, sizeof buf, "\\u%04x", static_cast<unsigned>(c));
+      out += buf;
+    } else {
+      out += c;
     }
   }
   out += '"';
@@ -210,12 +217,10 @@ void AppendSqlQuoted(std::string& out, std::string_view text, char quote) {
 
 void AppendCopyText(std::string& out, std::string_view text) {
   for (char c : text) {
-    switch (c) {
-      case '\\': out += "\\\\"; break;
-      case '\t': out += "\\t"; break;
-      case '\n': out += "\\n"; break;
-      case '\r': out += "\\r"; break;
-      default: out += c;
+    if (const char* escape = BackslashEscape(c)) {
+      out += escape;
+    } else {
+      out += c;
     }
   }
 }
