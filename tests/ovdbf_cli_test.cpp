@@ -14,35 +14,16 @@
 #include "engine/dbf/ovdbflow.h"
 #include "engine/index/umakemdx.h"
 #include "engine/support/ovcommon.h"
+#include "tests/ovdbf_tool_test.h"
 #include "tests/test_support.h"
 
 namespace ov {
 namespace {
 
-// The tool is built next to the tests: <build>/tests/ov_tests and
-// <build>/tools/ovdbf.
-std::string ToolPath() {
-  std::error_code ec;
-  auto self = std::filesystem::read_symlink("/proc/self/exe", ec);
-  return (self.parent_path().parent_path() / "tools" / "ovdbf").string();
-}
+using test::ToolPath;
 
-class OvdbfCliTest : public test::EngineTest {
+class OvdbfCliTest : public test::OvdbfToolTest {
  protected:
-  void SetUp() override {
-    test::EngineTest::SetUp();
-    if (!std::filesystem::exists(ToolPath())) GTEST_SKIP() << "ovdbf not built";
-  }
-
-  // Runs the tool in the test folder; stdout into out_, stderr into err_.
-  int Run(const std::string& args) {
-    out_.clear();
-    const int status = test::RunCommand("cd '" + dir() + "' && " + ToolPath() + " " + args + " 2>stderr.txt", &out_);
-    auto bytes = test::ReadAll(Path("stderr.txt"));
-    err_.assign(bytes.begin(), bytes.end());
-    return status;
-  }
-
   // T.DBF in code page 437 with a memo file and a production index on
   // NAME; record 2 deleted. Texts are given in code page 1252, as the
   // engine's typed record holds them.
@@ -65,9 +46,6 @@ class OvdbfCliTest : public test::EngineTest {
     ASSERT_TRUE(MakeMdx({{"NAME", "NAME", "", false, false}}, "", true));
     CloseArea();
   }
-
-  std::string out_;
-  std::string err_;
 };
 
 TEST_F(OvdbfCliTest, CommandsOnATableThisEngineWrites) {

@@ -12,6 +12,7 @@
 #include "engine/dbf/dbf4.h"
 #include "engine/dbf/dbf4_search.h"
 #include "engine/support/ovcommon.h"
+#include "tests/ovdbf_tool_test.h"
 #include "tests/test_support.h"
 
 namespace ov {
@@ -30,34 +31,12 @@ constexpr const char* kRows =
     "false,Ünter ½,-5,-1.25,-0.5,false,19991231,\r\n"
     "false,,,,,,,\r\n";
 
-// The tool is built next to the tests: <build>/tests/ov_tests and
-// <build>/tools/ovdbf.
-std::string ToolPath() {
-  std::error_code ec;
-  auto self = std::filesystem::read_symlink("/proc/self/exe", ec);
-  return (self.parent_path().parent_path() / "tools" / "ovdbf").string();
-}
-
 // Per record: field name -> bytes as stored (memo text for a memo), "*"
 // -> the deletion flag.
 using Records = std::vector<std::map<std::string, std::string>>;
 
-class OvdbfEditCliTest : public test::EngineTest {
+class OvdbfEditCliTest : public test::OvdbfToolTest {
  protected:
-  void SetUp() override {
-    test::EngineTest::SetUp();
-    if (!std::filesystem::exists(ToolPath())) GTEST_SKIP() << "ovdbf not built";
-  }
-
-  // Runs the tool in the test folder; stdout into out_, stderr into err_.
-  int Run(const std::string& args) {
-    out_.clear();
-    const int status = test::RunCommand("cd '" + dir() + "' && " + ToolPath() + " " + args + " 2>stderr.txt", &out_);
-    auto bytes = test::ReadAll(Path("stderr.txt"));
-    err_.assign(bytes.begin(), bytes.end());
-    return status;
-  }
-
   void Write(const std::string& name, const std::string& text) {
     test::WriteAll(Path(name), std::vector<uint8_t>(text.begin(), text.end()));
   }
@@ -97,9 +76,6 @@ class OvdbfEditCliTest : public test::EngineTest {
     EXPECT_EQ(test::ReadWithPeers(Path("T.DBF"), "all", &peers), 0) << step << "\n" << peers;
     EXPECT_NE(peers.find("\"numrecords\": " + std::to_string(records)), std::string::npos) << step << "\n" << peers;
   }
-
-  std::string out_;
-  std::string err_;
 };
 
 // Each write command on a table the tool makes and on one of an
