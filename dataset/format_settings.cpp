@@ -3,6 +3,7 @@
 #include <langinfo.h>
 #include <locale.h>
 
+#include <algorithm>
 #include <cstdint>
 #include <vector>
 
@@ -61,11 +62,15 @@ std::string LettersFor(char conversion, bool unpadded) {
 
 bool IsDateLetter(char c) { return AsciiLower(c) == 'd' || AsciiLower(c) == 'm' || AsciiLower(c) == 'y'; }
 
-// Appends the decimal digits of value, zero-padded to `width`.
-void AppendDigits(std::string& out, int value, int width) {
-  const std::string s = std::to_string(value);
-  if (s.size() < static_cast<size_t>(width)) out.append(static_cast<size_t>(width) - s.size(), '0');
-  out += s;
+// Writes the decimal digits of value (0 to 99999), zero-padded to `width`;
+// answers the end.
+char* PutDigits(char* at, int value, int width) {
+  char digits[8];
+  int n = 0;
+  for (int v = std::clamp(value, 0, 99999); n == 0 || v > 0; v /= 10) digits[n++] = static_cast<char>('0' + v % 10);
+  for (int k = n; k < width; ++k) *at++ = '0';
+  while (n > 0) *at++ = digits[--n];
+  return at;
 }
 
 // "DMY", "MDY" or "YMD": the order in which a format names the parts.
@@ -168,22 +173,26 @@ char DateSeparatorOf(const std::string& format) {
 std::string FormatDateTime(const std::string& format, TDateTime value) {
   int year = 0, month = 0, day = 0;
   DecodeDate(value, year, month, day);
-  std::string out;
+  // Written in place: a letter gives at most two characters (a year run of
+  // three or more gives four or five), any other character one.
+  std::string out(2 * format.size() + 4, '\0');
+  char* at = out.data();
   for (size_t i = 0; i < format.size();) {
     const char c = AsciiLower(format[i]);
     if (!IsDateLetter(c)) {
-      out += format[i++];
+      *at++ = format[i++];
       continue;
     }
     size_t run = 1;
     while (i + run < format.size() && AsciiLower(format[i + run]) == c) ++run;
     i += run;
     if (c == 'y') {
-      AppendDigits(out, run <= 2 ? year % 100 : year, run <= 2 ? 2 : 4);
+      at = PutDigits(at, run <= 2 ? year % 100 : year, run <= 2 ? 2 : 4);
     } else {
-      AppendDigits(out, c == 'd' ? day : month, run == 1 ? 1 : 2);
+      at = PutDigits(at, c == 'd' ? day : month, run == 1 ? 1 : 2);
     }
   }
+  out.resize(static_cast<size_t>(at - out.data()));
   return out;
 }
 

@@ -80,7 +80,12 @@ bool TOvDataSet::s_IsEmptyDbf() {
   if (!IsLive()) return false;  // no table is held to ask
   // The beginning flag first: it is a plain flag, while the end test asks
   // the file for its size, and field reads come here for every field.
-  return EngineCall([this] { return SelectArea("s_IsEmptyDbf") && dBOF() && dEOF(); });
+  if (not_empty_at_ == engine_calls_) return false;
+  const bool empty = EngineCall([this] { return SelectArea("s_IsEmptyDbf") && dBOF() && dEOF(); });
+  // Only that answer is kept: an empty table may gain records from another
+  // process at any time.
+  if (!empty) not_empty_at_ = engine_calls_;
+  return empty;
 }
 
 bool TOvDataSet::PastEnd() {

@@ -135,6 +135,7 @@ class TOvDataSet : public TOvPrimDataset {
   // Runs engine work; an engine exception leaves as a dataset error.
   template <typename F>
   static auto EngineCall(F&& work) -> decltype(work()) {
+    ++engine_calls_;
     try {
       return work();
     } catch (const EOrvelError& e) {
@@ -199,6 +200,12 @@ class TOvDataSet : public TOvPrimDataset {
 
   uint8_t work_area_ = 0;
   bool holds_table_ = false;  // the work area holds this dataset's table now
+  // Engine work done through any dataset so far. A table found not empty
+  // (its area not at once at the beginning and the end) when the count was
+  // `not_empty_at_` stays so until engine work runs again: every field
+  // read asks, so the answer is kept until then.
+  static inline uint64_t engine_calls_ = 0;
+  uint64_t not_empty_at_ = UINT64_MAX;
   bool design_time_ = false;
   bool at_beginning_ = false;
   bool at_end_ = false;

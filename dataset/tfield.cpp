@@ -201,8 +201,9 @@ void TStringField::CheckTypeSize(int size) const {
 }
 
 std::string TStringField::AsString() const {
-  // Field texts are short: most fit the stack buffer.
-  char small[256] = {};
+  // Field texts are short: most fit the stack buffer. GetData fills the
+  // whole value, so the buffer needs no clearing first.
+  char small[256];
   std::vector<char> large;
   char* buf = small;
   if (static_cast<size_t>(Size()) >= sizeof small) {

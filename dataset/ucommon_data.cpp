@@ -196,9 +196,10 @@ TDateTime FromNative(const uint8_t* value, size_t size, TFieldType kind) {
 }  // namespace
 
 void CopyRecordToBuffer(const TDbfFieldProps& props, const FieldDataLayout& layout, uint8_t* buffer) {
-  const uint8_t* mark = props.Address(0);
-  if (mark == nullptr) return;
-  buffer[0] = mark[0];
+  // Looked up once: every field of every record read comes here.
+  const uint8_t* record = props.Address(0);
+  if (record == nullptr) return;
+  buffer[0] = record[0];
   for (int n = 1; n <= props.Count(); ++n) {
     const FieldSlot* slot = layout.Slot(n);
     if (slot == nullptr || slot->size == 0) continue;
@@ -210,7 +211,7 @@ void CopyRecordToBuffer(const TDbfFieldProps& props, const FieldDataLayout& layo
         continue;
       }
     }
-    FieldToBuffer(f, *slot, props.Address(n), buffer + slot->offset);
+    FieldToBuffer(f, *slot, record + f.offset, buffer + slot->offset);
   }
 }
 
@@ -230,18 +231,29 @@ void CopyFieldToRecord(const TDbfFieldProps& props, const FieldDataLayout& layou
 
 bool GetFieldValue(const uint8_t* slot, const FieldSlot& info, TFieldType kind, void* dest, size_t dest_size) {
   auto* out = static_cast<uint8_t*>(dest);
+  if (kind == TFieldType::ftString) {
+    // The counted text without its trailing blanks and control characters;
+    // runs of eight blanks, the usual padding, are passed over whole.
+    size_t n = std::min<size_t>(slot[0], info.size > 0 ? info.size - 1u : 0u);
+    constexpr uint64_t kBlanks = 0x2020202020202020ULL;
+    while (n >= 8) {
+      uint64_t eight = 0;
+      std::memcpy(&eight, slot + n - 7, 8);
+      if (eight != kBlanks) break;
+      n -= 8;
+    }
+    while (n > 0 && slot[n] < 33) --n;
+    if (dest_size == 0) return true;
+    n = std::min(n, dest_size - 1);
+    std::memcpy(out, slot + 1, n);
+    std::memset(out + n, 0, dest_size - n);
+    return true;
+  }
   std::memset(out, 0, dest_size);
   if (IsDateKind(kind)) {
     const TDateTime dt = info.size >= 8 ? Load<double>(slot) : 0.0;
     if (dt == 0 || !std::isfinite(dt)) return false;
     ToNative(dt, kind, out, dest_size);
-    return true;
-  }
-  if (kind == TFieldType::ftString) {
-    // The counted text without its trailing blanks and control characters.
-    size_t n = std::min<size_t>(slot[0], info.size > 0 ? info.size - 1u : 0u);
-    while (n > 0 && slot[n] < 33) --n;
-    if (dest_size > 0) std::memcpy(out, slot + 1, std::min(n, dest_size - 1));
     return true;
   }
   std::memcpy(out, slot, std::min<size_t>(info.size, dest_size));

@@ -188,7 +188,7 @@ void StopWorkAreas();
 
 // ---- Selection, opening, closing (work areas) ----
 void Select(int n);
-int SelectedArea();
+inline int SelectedArea() { return Areas().current; }
 // Selects any area 1..35 (the engine's own 34 and 35 included) silently.
 void SelectEngineArea(int n);
 void USE(const std::string& command, uint8_t* buffer = nullptr, uint16_t size = 0);

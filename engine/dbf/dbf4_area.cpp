@@ -155,8 +155,6 @@ void SelectEngineArea(int n) {
   if (n >= 1 && n <= kAreaCount) Areas().current = n;
 }
 
-int SelectedArea() { return Areas().current; }
-
 bool ReportNoDatabase(std::string_view routine) {
   ReportError(err::kNoDatabase, "No database in use [" + std::string(routine) + "]  WorkArea = " +
                                     std::to_string(SelectedArea()));
