@@ -441,9 +441,16 @@ namespace {
 // to ANSI, with the stored image kept for the next write.
 void TranslateRead(DbfFile& dbf) {
   if (!TranslatesText(dbf)) return;
-  dbf.stored.assign(dbf.record.begin(), dbf.record.end());
   char* body = dbf.record.data() + 1;
   const size_t len = dbf.record.size() - 1;
+  // Plain ASCII is the same in both code pages: nothing to translate and
+  // no image to keep, as a write gives back the very bytes read.
+  if (!dbf.read_filter && !HasHighBytes(body, len)) {
+    dbf.stored.clear();
+    dbf.stored_text.clear();
+    return;
+  }
+  dbf.stored.assign(dbf.record.begin(), dbf.record.end());
   if (dbf.read_filter) dbf.read_filter(body, len);
   if (dbf.oem) OemToAnsiBuf(body, len);
   dbf.stored_text.assign(dbf.record.begin(), dbf.record.end());

@@ -39,6 +39,16 @@ void AnsiToOemBuf(char* buf, size_t n) { MapBuf<AnsiToOemChar>(buf, n); }
 
 void OemToAnsiBuf(char* buf, size_t n) { MapBuf<OemToAnsiChar>(buf, n); }
 
+bool HasHighBytes(const char* buf, size_t n) {
+  constexpr uint64_t kHighBits = 0x8080808080808080ULL;
+  size_t i = 0;
+  for (uint64_t eight = 0; i + 8 <= n; i += 8) {
+    std::memcpy(&eight, buf + i, 8);
+    if ((eight & kHighBits) != 0) return true;
+  }
+  return std::any_of(buf + i, buf + n, [](char c) { return static_cast<unsigned char>(c) >= 0x80; });
+}
+
 // Code page 1252 letters: ASCII, Latin-1 0xC0..0xFE except the two
 // operators, and the letter pairs Š/š, Œ/œ, Ž/ž, Ÿ/ÿ. ß has no capital.
 bool IsAlphaAnsi(uint8_t c) {

@@ -15,6 +15,9 @@ uint8_t AnsiToOemChar(uint8_t c);
 uint8_t OemToAnsiChar(uint8_t c);
 void AnsiToOemBuf(char* buf, size_t n);
 void OemToAnsiBuf(char* buf, size_t n);
+// Whether any byte of buf lies outside ASCII (the part both code pages
+// share).
+bool HasHighBytes(const char* buf, size_t n);
 
 uint8_t UpperAnsi(uint8_t c);
 uint8_t LowerAnsi(uint8_t c);
