@@ -262,7 +262,13 @@ std::string ChangedNumberText(const WorkArea& area, int n, const FieldEntry& f, 
 bool PutChangedField(const WorkArea& area, int n, const FieldEntry& f, const uint8_t* t, char* raw) {
   std::string out;
   switch (f.type) {
-    case 'C': out = ReadCounted(t, f.length); break;
+    case 'C': {
+      // Text, the common case, goes in place.
+      const size_t count = std::min<size_t>(t[0], f.length);
+      std::memcpy(raw, t + 1, count);
+      std::memset(raw + count, ' ', f.length - count);
+      return true;
+    }
     case 'D': out = TextToStoredDate(ReadCounted(t, 10)); break;
     case 'L': out = t[0] ? "T" : "F"; break;
     case 'M':
