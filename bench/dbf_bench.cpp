@@ -4,7 +4,8 @@
 // a cat-like read to /dev/null and a pread per record are shown beside it.
 // Reading: GetDbfRecordAhead over every record of a 1,000,000-record OEM
 // table (so each record is translated). Scans: USE, GoTop and SKIP to the
-// end reading every field, over 1,000,000 records of 44 bytes held
+// end reading every field (texts in place; once more copied into strings),
+// over 1,000,000 records of 44 bytes held
 // exclusively or shared (another process has the table open), and over
 // 1,000,000 records of 54 bytes with a memo on every 4th record; each
 // carries its ratio to the floor and to the other dBASE readers found on
@@ -395,9 +396,10 @@ const ScanTable& ScanTableOf(bool memo) {
   return with_memo;
 }
 
-// USE, GoTop, SKIP to the end, every field read: text, number, logical,
-// memo text. Answers the seconds, or 0 when not every record was seen.
-double ScanPass(const std::string& path, bool shared) {
+// USE, GoTop, SKIP to the end, every field read: text (in place, or
+// copied into a std::string with `copies`), number, logical, memo text.
+// Answers the seconds, or 0 when not every record was seen.
+double ScanPass(const std::string& path, bool shared, bool copies = false) {
   const auto start = Clock::now();
   Select(0);
   USE(path + (shared ? "" : " EXCLUSIVE"));
@@ -412,7 +414,7 @@ double ScanPass(const std::string& path, bool shared) {
     for (int n = 1; n <= static_cast<int>(types.size()); ++n) {
       switch (types[static_cast<size_t>(n - 1)]) {
         case 'C':
-        case 'D': bytes += GetFieldText(n).size(); break;
+        case 'D': bytes += copies ? GetFieldText(n).size() : GetFieldTextView(n).size(); break;
         case 'L': sum += GetFieldLogical(n) ? 1 : 0; break;
         case 'M': {
           const double block = GetFieldNumber(n);
@@ -499,6 +501,20 @@ void BM_ScanWorkArea(benchmark::State& state) {
   if (shared) state.counters["x_exclusive"] = engine / ScanPass(table.path(), false);
 }
 
+// The exclusive scan with every text copied into a std::string (an
+// allocation for texts beyond the string's inline 15 bytes).
+void BM_ScanWorkAreaCopies(benchmark::State& state) {
+  const ScanTable& table = ScanTableOf(false);
+  if (!table.ok()) {
+    Failed(state);
+    return;
+  }
+  const double engine = TimeIterations(state, [&] { return ScanPass(table.path(), false, true); });
+  if (engine <= 0) return;
+  SetThroughput(state, ReadLayout(table.path()));
+  CompareWithPeers(state, engine, table.path(), false);
+}
+
 void BM_ScanWorkAreaMemo(benchmark::State& state) {
   const ScanTable& table = ScanTableOf(true);
   if (!table.ok()) {
@@ -518,6 +534,7 @@ BENCHMARK(BM_ReadCatToDevNull)->Apply(Configure);
 BENCHMARK(BM_ReadPreadPerRecord)->Apply(Configure);
 BENCHMARK(BM_ReadGetDbfRecordOem)->Apply(Configure);
 BENCHMARK(BM_ScanWorkArea)->Arg(0)->Arg(1)->Apply(Configure);
+BENCHMARK(BM_ScanWorkAreaCopies)->Apply(Configure);
 BENCHMARK(BM_ScanWorkAreaMemo)->Apply(Configure);
 BENCHMARK(BM_WritePwrite)->Apply(Configure);
 BENCHMARK(BM_WriteAppendDbfRecord)->Arg(0)->Arg(1)->Apply(Configure);

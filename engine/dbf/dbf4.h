@@ -297,6 +297,9 @@ uint32_t RecordLockOffset(const WorkArea& area, int32_t n);
 std::string ReadCounted(const uint8_t* slot, size_t max);
 void WriteCounted(uint8_t* slot, const std::string& text, size_t max);
 std::string GetFieldText(int n);  // C and D: the string
+// The same text without a copy: it stays valid until the area's record
+// changes (a move, a field setter, ClearRecord).
+std::string_view GetFieldTextView(int n);
 void SetFieldText(int n, const std::string& text);
 // N/F (real or integer), M block. An unchanged field answers its stored
 // value, beyond what the typed slot carries; a value the slot cannot carry

@@ -406,14 +406,15 @@ bool Gather() {
   return a == nullptr || GatherArea(*a);
 }
 
-std::string GetFieldText(int n) {
+std::string_view GetFieldTextView(int n) {
   const FieldEntry* f = nullptr;
-  uint8_t* p = Slot(n, &f, "GetFieldText");
-  if (p == nullptr) return "";
-  if (f->type == 'C') return ReadCounted(p, f->length);
-  if (f->type == 'D') return ReadCounted(p, 10);
-  return "";
+  const uint8_t* p = Slot(n, &f, "GetFieldText");
+  if (p == nullptr || (f->type != 'C' && f->type != 'D')) return {};
+  const size_t max = f->type == 'C' ? f->length : 10;
+  return {reinterpret_cast<const char*>(p + 1), std::min<size_t>(p[0], max)};
 }
+
+std::string GetFieldText(int n) { return std::string(GetFieldTextView(n)); }
 
 void SetFieldText(int n, const std::string& text) {
   const FieldEntry* f = nullptr;

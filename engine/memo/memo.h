@@ -82,6 +82,11 @@ struct MemoState {
   // finished memos are pushed to the disk.
   bool shared = false;
   MemoDescriptor desc;
+  // The first bytes of the memo the descriptor reads, taken with its block
+  // header in one read: a memo that fits costs a single read.
+  std::vector<uint8_t> head;
+  uint64_t head_at = 0;
+  size_t head_got = 0;
   MemoTransform transform;  // absent: bytes pass unchanged
   // Old memos of a record rewritten in the text writer, given back once
   // that record is written without them.

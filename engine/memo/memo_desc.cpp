@@ -1,6 +1,7 @@
 // The memo descriptor: one memo's bytes read or written in pieces.
 #include <algorithm>
 #include <cstdlib>
+#include <cstring>
 #include <utility>
 #include <vector>
 
@@ -22,6 +23,25 @@ uint64_t FileSize(MemoState& s) {
 // FoxPro block types: 0 picture, 1 text, 2 object.
 constexpr uint32_t kFoxLastType = 2;
 
+// Read with a memo's header: as much as most memos hold.
+constexpr size_t kHeadBytes = 4096;
+
+// Reads n bytes at `offset`, those the head holds from it. A head that
+// ended short of its size ended at the end of the file.
+uint16_t ReadThroughHead(MemoState& s, uint64_t offset, uint8_t* bytes, size_t n, size_t& got) {
+  got = 0;
+  const uint64_t head_end = s.head_at + s.head_got;
+  if (s.head_got > 0 && offset >= s.head_at && offset < head_end) {
+    got = static_cast<size_t>(std::min<uint64_t>(n, head_end - offset));
+    std::memcpy(bytes, s.head.data() + (offset - s.head_at), got);
+    if (got == n || s.head_got < s.head.size()) return 0;
+  }
+  size_t more = 0;
+  const uint16_t code = s.file->ReadAt(offset + got, bytes + got, n - got, more);
+  got += more;
+  return code;
+}
+
 // Offset where memo data may begin: past the header.
 uint64_t DataAreaStart(const MemoState& s) { return IsDbase4Kind(s.kind) ? s.block_size : 512; }
 
@@ -39,11 +59,14 @@ bool OpenForRead(MemoState& s, int64_t a, bool negated, const std::string& ctx) 
   };
   if (a == 0 || at < DataAreaStart(s) || at + 1 >= size) return invalid();
   if (negated && s.kind != MemoKind::kDbase3) return invalid();
-  uint8_t h[8] = {};
+  s.head.resize(kHeadBytes);
   size_t got = 0;
-  if (s.file->ReadAt(at, h, 8, got) != 0) got = 0;
+  if (s.file->ReadAt(at, s.head.data(), s.head.size(), got) != 0) got = 0;
+  s.head_at = at;
+  s.head_got = got;
+  const uint8_t* h = s.head.data();
   MemoDescriptor& d = s.desc;
-  const bool marked = got == 8 && h[0] == 0xFF && h[1] == 0xFF && h[2] == 0x08 && h[3] == 0x00;
+  const bool marked = got >= 8 && h[0] == 0xFF && h[1] == 0xFF && h[2] == 0x08 && h[3] == 0x00;
   if (s.kind == MemoKind::kFox) {
     if (got < 8 || GetBe32(h) > kFoxLastType) return invalid();
     d.length = GetBe32(h + 4);
@@ -105,6 +128,7 @@ int32_t OpenMemoDescriptor(MemoState& s, int32_t block, int mode, int64_t expect
   const int64_t a = std::llabs(static_cast<int64_t>(block));
   Errors().DbfError = 0;
   s.desc = MemoDescriptor{};
+  s.head_got = 0;  // only the read about to open may use it
   s.desc.mode = mode;
   s.desc.block = static_cast<int32_t>(std::min<int64_t>(a, 0x7FFFFFFF));
   s.desc.where = where;
@@ -125,7 +149,7 @@ size_t ReadMemoBytes(MemoState& s, void* buf, size_t n) {
   if (n == 0) return 0;
   auto* bytes = static_cast<uint8_t*>(buf);
   size_t got = 0;
-  if (s.file->ReadAt(d.data_start + d.position, bytes, n, got) != 0) {
+  if (ReadThroughHead(s, d.data_start + d.position, bytes, n, got) != 0) {
     const std::string ctx = MemoContext(s, d.where, "ReadBlobStream");
     FailDescriptor(s);  // before the report, which may raise
     ReportError(err::kReadFault, ctx);
