@@ -84,13 +84,7 @@ MemoState* TOvBlobStream::Memo(const char* routine) {
   return area != nullptr ? MemoStateOf(*area) : nullptr;
 }
 
-int32_t TOvBlobStream::SlotValue() const {
-  const FieldSlot* slot = dataset_->MemoSlot(field_);
-  TRecordBuffer record = dataset_->GetActiveRecBuf();
-  int32_t block = 0;
-  if (slot != nullptr && record != nullptr) std::memcpy(&block, record + slot->offset, sizeof block);
-  return block;
-}
+int32_t TOvBlobStream::SlotValue() const { return dataset_->ActiveMemoBlock(field_); }
 
 void TOvBlobStream::SetSlotValue(int32_t block) {
   const FieldSlot* slot = dataset_->MemoSlot(field_);

@@ -121,6 +121,8 @@ class TOvDataSet : public TOvPrimDataset {
   const std::vector<uint16_t>& FieldOffsets() const { return field_offsets_; }
   // The 4-byte memo slot of a memo field; nullptr for other fields.
   const FieldSlot* MemoSlot(TField* field);
+  // The memo block the active record's field holds; 0 for none.
+  int32_t ActiveMemoBlock(TField* field);
   // Stores `text` as a new memo of the active record's field (the stored
   // memo stays until the post), puts its block in the field's slot and the
   // record, and announces the change; the block.

@@ -147,12 +147,16 @@ const FieldSlot* TOvDataSet::MemoSlot(TField* field) {
   return slot != nullptr && slot->kind == TFieldType::ftMemo && slot->size >= 4 ? slot : nullptr;
 }
 
-std::string TOvDataSet::GetBlobText(TField* field) {
+int32_t TOvDataSet::ActiveMemoBlock(TField* field) {
   const FieldSlot* slot = MemoSlot(field);
   TRecordBuffer record = GetActiveRecBuf();
-  if (slot == nullptr || record == nullptr) return std::string();
   int32_t block = 0;
-  std::memcpy(&block, record + slot->offset, sizeof block);
+  if (slot != nullptr && record != nullptr) std::memcpy(&block, record + slot->offset, sizeof block);
+  return block;
+}
+
+std::string TOvDataSet::GetBlobText(TField* field) {
+  const int32_t block = ActiveMemoBlock(field);
   return block == 0 ? std::string() : ReadMemo(block);
 }
 

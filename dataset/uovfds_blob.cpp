@@ -1,6 +1,4 @@
 // TOvFileDataSet: memo fields through blob streams.
-#include <cstring>
-
 #include "dataset/tfield.h"
 #include "dataset/uovfds.h"
 #include "engine/dbf/dbf4.h"
@@ -13,13 +11,8 @@ std::unique_ptr<TOvBlobStream> TOvFileDataSet::CreateBlobStream(TField* field, T
 }
 
 std::string TOvFileDataSet::GetBlobText(TField* field) {
-  const FieldSlot* slot = MemoSlot(field);
-  TRecordBuffer record = GetActiveRecBuf();
-  if (slot == nullptr || record == nullptr) return std::string();
   // Most records of most tables have no memo: no stream for them.
-  int32_t block = 0;
-  std::memcpy(&block, record + slot->offset, sizeof block);
-  if (block == 0) return std::string();
+  if (ActiveMemoBlock(field) == 0) return std::string();
   const std::unique_ptr<TOvBlobStream> stream = CreateBlobStream(field, TBlobStreamMode::bmRead);
   std::string text;
   char chunk[4096];
