@@ -220,6 +220,26 @@ TEST_P(MemoHeaderTest, DamagedMemosAreReportedNotRead) {
   }
 }
 
+// A memo file cut short while the table is open (by a program that ignores
+// its lock) gives "invalid memo address", not the part of the memo left.
+TEST_P(MemoHeaderTest, AMemoFileCutWhileOpenIsReported) {
+  Create();
+  ASSERT_EQ(MemoOf(4), Text(4, 0, 1200));
+  const auto block4 = static_cast<size_t>(GetFieldNumber(1));
+  const size_t bs = MemoStateOf(*CurrentArea())->block_size;
+  const std::string memo_path = Table() + (GetParam() == 0xF5 ? ".FPT" : ".DBT");
+  std::vector<uint8_t> memo = test::ReadAll(memo_path);
+  memo.resize(block4 * bs + 100);
+  test::WriteAll(memo_path, memo);
+  std::string text;
+  try {
+    text = MemoOf(4);
+  } catch (const EOrvelError&) {
+  }
+  EXPECT_EQ(Errors().DbfError, err::kMemoAddress);
+  EXPECT_EQ(text, "");
+}
+
 INSTANTIATE_TEST_SUITE_P(Kinds, MemoChainTest, ::testing::Values(0x8B, 0x8C),
                          [](const auto& info) { return "v" + std::to_string(info.param); });
 INSTANTIATE_TEST_SUITE_P(Kinds, MemoHeaderTest, ::testing::Values(0x8B, 0x8C, 0xF5),

@@ -98,6 +98,8 @@ uint16_t OpenMemoHandle(const std::string& path, MemoKind kind, uint16_t mode, b
   s.kind = kind;
   s.name = path;
   s.shared = shared;
+  s.known_size = 0;
+  s.head_got = 0;
   uint16_t code = OpenResolved(path, mode, Disposition::kOpenExisting, s.file);
   if (code != 0) return code;
   s.block_size = HeaderBlockSize(*s.file, kind);

@@ -87,6 +87,7 @@ struct MemoState {
   std::vector<uint8_t> head;
   uint64_t head_at = 0;
   size_t head_got = 0;
+  uint64_t known_size = 0;  // the file's size as a read last learnt it
   MemoTransform transform;  // absent: bytes pass unchanged
   // Old memos of a record rewritten in the text writer, given back once
   // that record is written without them.

@@ -50,22 +50,25 @@ uint64_t DataAreaStart(const MemoState& s) { return IsDbase4Kind(s.kind) ? s.blo
 // negated number outside a dBASE III file (only this system writes those),
 // a dBASE IV / level 7 block without its marker, a FoxPro block of no
 // known type, a length of less than its own header or past the file.
-bool OpenForRead(MemoState& s, int64_t a, bool negated, const std::string& ctx) {
-  const uint64_t size = FileSize(s);
+// `size`: the file's size as last known.
+bool OpenWithin(MemoState& s, int64_t a, bool negated, uint64_t size) {
   const uint64_t at = static_cast<uint64_t>(a) * s.block_size;
-  auto invalid = [&] {
-    ReportError(err::kMemoAddress, ctx);
-    return false;
-  };
+  const auto invalid = [] { return false; };
+  MemoDescriptor& d = s.desc;
+  d.length = -1;
+  d.header_size = 0;
   if (a == 0 || at < DataAreaStart(s) || at + 1 >= size) return invalid();
   if (negated && s.kind != MemoKind::kDbase3) return invalid();
   s.head.resize(kHeadBytes);
   size_t got = 0;
-  if (s.file->ReadAt(at, s.head.data(), s.head.size(), got) != 0) got = 0;
+  if (s.file->ReadAt(at, s.head.data(), s.head.size(), got) != 0) {
+    got = 0;
+  } else if (got == 0) {
+    return invalid();  // past the end of a file that is shorter than `size`
+  }
   s.head_at = at;
   s.head_got = got;
   const uint8_t* h = s.head.data();
-  MemoDescriptor& d = s.desc;
   const bool marked = got >= 8 && h[0] == 0xFF && h[1] == 0xFF && h[2] == 0x08 && h[3] == 0x00;
   if (s.kind == MemoKind::kFox) {
     if (got < 8 || GetBe32(h) > kFoxLastType) return invalid();
@@ -81,6 +84,17 @@ bool OpenForRead(MemoState& s, int64_t a, bool negated, const std::string& ctx) 
   d.data_start = at + d.header_size;
   if (d.length > static_cast<int64_t>(size - std::min(size, d.data_start))) return invalid();
   return true;
+}
+
+// The file only grows while it is open (a pack writes a new one): the size
+// an earlier read learnt serves until a memo seems to reach past it, and
+// only then is the file asked again.
+bool OpenForRead(MemoState& s, int64_t a, bool negated, const std::string& ctx) {
+  if (OpenWithin(s, a, negated, s.known_size)) return true;
+  s.known_size = FileSize(s);
+  if (OpenWithin(s, a, negated, s.known_size)) return true;
+  ReportError(err::kMemoAddress, ctx);
+  return false;
 }
 
 // Chooses the blocks a new memo goes to; 0 on failure (reported). Never
@@ -153,6 +167,13 @@ size_t ReadMemoBytes(MemoState& s, void* buf, size_t n) {
     const std::string ctx = MemoContext(s, d.where, "ReadBlobStream");
     FailDescriptor(s);  // before the report, which may raise
     ReportError(err::kReadFault, ctx);
+    return 0;
+  }
+  if (d.length >= 0 && got < n) {
+    // The file ends inside the memo its header declares.
+    const std::string ctx = MemoContext(s, d.where, "ReadBlobStream");
+    FailDescriptor(s);
+    ReportError(err::kMemoAddress, ctx);
     return 0;
   }
   if (d.length < 0) {
