@@ -2,11 +2,14 @@
 // the removal of scratch tables.
 #pragma once
 
+#include <benchmark/benchmark.h>
+
 #include <chrono>
 #include <cstdio>
 #include <string>
 
 #include "engine/dbf/ovdbflow.h"
+#include "engine/engine.h"
 #include "engine/support/ovcommon.h"
 
 namespace ov::bench {
@@ -39,6 +42,19 @@ inline std::string MemoFileOf(const std::string& table) {
 inline void RemoveTable(const std::string& table) {
   if (const std::string memo = MemoFileOf(table); !memo.empty()) std::remove(memo.c_str());
   std::remove(table.c_str());
+}
+
+// The main of a benchmark program over the engine: errors are left in
+// DbfError for the benchmarks to check, not raised.
+inline int RunWithEngine(int argc, char** argv) {
+  StartEngine();
+  SetImmediateErrors(false);
+  benchmark::Initialize(&argc, argv);
+  if (benchmark::ReportUnrecognizedArguments(argc, argv)) return 1;
+  benchmark::RunSpecifiedBenchmarks();
+  benchmark::Shutdown();
+  StopEngine();
+  return 0;
 }
 
 }  // namespace ov::bench

@@ -550,13 +550,4 @@ BENCHMARK(BM_WriteAppendWorkArea)->Arg(0)->Arg(1)->Apply(Configure);
 }  // namespace
 }  // namespace ov
 
-int main(int argc, char** argv) {
-  ov::StartEngine();
-  ov::SetImmediateErrors(false);  // benchmarks check DbfError themselves
-  benchmark::Initialize(&argc, argv);
-  if (benchmark::ReportUnrecognizedArguments(argc, argv)) return 1;
-  benchmark::RunSpecifiedBenchmarks();
-  benchmark::Shutdown();
-  ov::StopEngine();
-  return 0;
-}
+int main(int argc, char** argv) { return ov::bench::RunWithEngine(argc, argv); }

@@ -145,13 +145,4 @@ BENCHMARK(BM_DumpCsvAgainstPgdbf)->Arg(0)->Arg(1)->Unit(benchmark::kMillisecond)
 }  // namespace
 }  // namespace ov
 
-int main(int argc, char** argv) {
-  ov::StartEngine();
-  ov::SetImmediateErrors(false);  // the table's set-up checks DbfError itself
-  benchmark::Initialize(&argc, argv);
-  if (benchmark::ReportUnrecognizedArguments(argc, argv)) return 1;
-  benchmark::RunSpecifiedBenchmarks();
-  benchmark::Shutdown();
-  ov::StopEngine();
-  return 0;
-}
+int main(int argc, char** argv) { return ov::bench::RunWithEngine(argc, argv); }
