@@ -173,27 +173,74 @@ char DateSeparatorOf(const std::string& format) {
 std::string FormatDateTime(const std::string& format, TDateTime value) {
   int year = 0, month = 0, day = 0;
   DecodeDate(value, year, month, day);
-  // Written in place: a letter gives at most two characters (a year run of
-  // three or more gives four or five), any other character one.
-  std::string out(2 * format.size() + 4, '\0');
-  char* at = out.data();
+  return FormatDate(format, year, month, day);
+}
+
+namespace {
+
+// A date format read once into its parts: the dates of a table are all
+// shown with the same format.
+struct DateFormatPart {
+  char letter = 0;  // 'y', 'm' or 'd'; 0 for a literal character
+  uint8_t width = 0;
+  char literal = 0;
+};
+
+struct CompiledDateFormat {
+  std::string format;
+  std::vector<DateFormatPart> parts;
+  bool built = false;
+};
+
+const CompiledDateFormat& CompileDateFormat(const std::string& format) {
+  thread_local CompiledDateFormat last;
+  if (last.built && last.format == format) return last;
+  last.format = format;
+  last.parts.clear();
   for (size_t i = 0; i < format.size();) {
     const char c = AsciiLower(format[i]);
     if (!IsDateLetter(c)) {
-      *at++ = format[i++];
+      last.parts.push_back(DateFormatPart{0, 0, format[i++]});
       continue;
     }
     size_t run = 1;
     while (i + run < format.size() && AsciiLower(format[i + run]) == c) ++run;
     i += run;
-    if (c == 'y') {
-      at = PutDigits(at, run <= 2 ? year % 100 : year, run <= 2 ? 2 : 4);
+    const int width = c == 'y' ? (run <= 2 ? 2 : 4) : (run == 1 ? 1 : 2);
+    last.parts.push_back(DateFormatPart{c, static_cast<uint8_t>(width), 0});
+  }
+  last.built = true;
+  return last;
+}
+
+}  // namespace
+
+std::string FormatDate(const std::string& format, int year, int month, int day) {
+  // Written in place: a letter gives at most two characters (a year run of
+  // three or more gives four or five), any other character one. A usual
+  // format fits the stack, and its text the string without an allocation.
+  const CompiledDateFormat& compiled = CompileDateFormat(format);
+  char small[64];
+  std::string large;
+  const size_t most = 2 * format.size() + 4;
+  if (most > sizeof small) large.assign(most, '\0');
+  char* const start = most > sizeof small ? large.data() : small;
+  char* at = start;
+  for (const DateFormatPart& part : compiled.parts) {
+    if (part.letter == 0) {
+      *at++ = part.literal;
+      continue;
+    }
+    int value = part.letter == 'd' ? day : part.letter == 'm' ? month : year;
+    if (part.letter == 'y' && part.width == 2) value %= 100;
+    if (part.width == 2 && value >= 0 && value < 100) {
+      *at++ = static_cast<char>('0' + value / 10);
+      *at++ = static_cast<char>('0' + value % 10);
     } else {
-      at = PutDigits(at, c == 'd' ? day : month, run == 1 ? 1 : 2);
+      at = PutDigits(at, value, part.width);
     }
   }
-  out.resize(static_cast<size_t>(at - out.data()));
-  return out;
+  return std::string(start, at);
 }
 
 TDateTime StrToDate(const std::string& text) {

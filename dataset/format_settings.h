@@ -51,6 +51,8 @@ char DateSeparatorOf(const std::string& format);
 
 // The date part of `value` in `format`. Years outside 1..9999 print as 0.
 std::string FormatDateTime(const std::string& format, TDateTime value);
+// The same for a calendar date.
+std::string FormatDate(const std::string& format, int year, int month, int day);
 // Reads date text in the order of the short date format (day, month and
 // year separated by the date separator; a missing year is this year's; a
 // 2-digit year lies within 50 years of today). Raises EConvertError

@@ -86,11 +86,7 @@ MemoState* TOvBlobStream::Memo(const char* routine) {
 
 int32_t TOvBlobStream::SlotValue() const { return dataset_->ActiveMemoBlock(field_); }
 
-void TOvBlobStream::SetSlotValue(int32_t block) {
-  const FieldSlot* slot = dataset_->MemoSlot(field_);
-  TRecordBuffer record = dataset_->ActiveBuffer();
-  if (slot != nullptr && record != nullptr) std::memcpy(record + slot->offset, &block, sizeof block);
-}
+void TOvBlobStream::SetSlotValue(int32_t block) { dataset_->SetActiveMemoBlock(field_, block); }
 
 void TOvBlobStream::DecideTextMode(const uint8_t* bytes, int64_t n) {
   if (text_mode_ >= 0) return;

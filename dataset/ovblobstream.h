@@ -63,7 +63,7 @@ class TOvBlobStream : public TStream {
   bool modified_ = false;
   int32_t old_block_ = 0;  // the slot's memo when the stream was made
   bool translate_ = false;
-  int text_mode_ = -1;  // -1 undecided, 1 text, 0 binary
+  int text_mode_ = -1;   // -1 undecided, 1 text, 0 binary
   bool opened_ = false;  // this stream opened the area's descriptor
 };
 

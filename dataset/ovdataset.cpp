@@ -76,15 +76,14 @@ void TOvDataSet::SelectOwnOrFreeArea() {
   if (work_area_ != 0 && !holds_table_ && CurrentArea() != nullptr) Select(0);
 }
 
-bool TOvDataSet::s_IsEmptyDbf() {
+bool TOvDataSet::AskIsEmpty() {
   if (!IsLive()) return false;  // no table is held to ask
   // The beginning flag first: it is a plain flag, while the end test asks
-  // the file for its size, and field reads come here for every field.
-  if (not_empty_at_ == engine_calls_) return false;
+  // the file for its size.
   const bool empty = EngineCall([this] { return SelectArea("s_IsEmptyDbf") && dBOF() && dEOF(); });
   // Only that answer is kept: an empty table may gain records from another
   // process at any time.
-  if (!empty) not_empty_at_ = engine_calls_;
+  if (!empty) KnownNotEmpty();
   return empty;
 }
 

@@ -108,7 +108,11 @@ class TOvDataSet : public TOvPrimDataset {
   // Selects the dataset's work area and sets the engine's AnsiTables
   // switch; false (after reporting 1103) when there is none.
   bool SelectArea(std::string_view routine);
-  bool s_IsEmptyDbf();
+  bool s_IsEmptyDbf() {
+    // Field reads come here for every field: a table found not empty
+    // since the last engine work answers at once.
+    return not_empty_at_ == engine_calls_ ? false : AskIsEmpty();
+  }
   // GO n when 1 <= n <= RecCount, else to the end; status 0 either way.
   uint16_t SafeGo(int32_t n);
   // Rebuilds the window around the work area's record after it moved
@@ -123,6 +127,10 @@ class TOvDataSet : public TOvPrimDataset {
   const FieldSlot* MemoSlot(TField* field);
   // The memo block the active record's field holds; 0 for none.
   int32_t ActiveMemoBlock(TField* field);
+  // The memo block the field's slot holds in `record`; 0 for none.
+  int32_t MemoBlockIn(const uint8_t* record, TField* field);
+  // Puts `block` into the field's slot of the active buffer.
+  void SetActiveMemoBlock(TField* field, int32_t block);
   // Stores `text` as a new memo of the active record's field (the stored
   // memo stays until the post), puts its block in the field's slot and the
   // record, and announces the change; the block.
@@ -138,6 +146,17 @@ class TOvDataSet : public TOvPrimDataset {
   template <typename F>
   static auto EngineCall(F&& work) -> decltype(work()) {
     ++engine_calls_;
+    try {
+      return work();
+    } catch (const EOrvelError& e) {
+      throw EDatabaseError(e.what());
+    }
+  }
+
+  // Engine work that changes nothing a kept answer rests on (reads the
+  // record number): the count of engine work stays.
+  template <typename F>
+  static auto EngineRead(F&& work) -> decltype(work()) {
     try {
       return work();
     } catch (const EOrvelError& e) {
@@ -170,6 +189,9 @@ class TOvDataSet : public TOvPrimDataset {
   uint16_t OviGetNextRecord(TRecordBuffer buffer, int32_t& recno) override;
   uint16_t OviGetPriorRecord(TRecordBuffer buffer, int32_t& recno) override;
   uint16_t OviGetFieldData(TField* field, TRecordBuffer record, bool& is_null, void* value) override;
+  uint16_t OviGetFieldString(TField* field, TRecordBuffer record, bool& is_null, std::string& text) override;
+  uint16_t OviGetFieldDate(TField* field, TRecordBuffer record, bool& is_null, int& year, int& month,
+                           int& day) override;
   uint16_t OviSetFieldData(TField* field, TRecordBuffer record, const void* value) override;
   uint16_t OviGoToRecord(int32_t recno) override;
   bool OviLocateRecord(const std::string& key_fields, const std::vector<TVarValue>& key_values, TLocateOptions options,
@@ -186,10 +208,37 @@ class TOvDataSet : public TOvPrimDataset {
   void AfterOpenSteps();
   // The work area stands on its phantom record past the end.
   bool PastEnd();
+  bool AskIsEmpty();
+  // The area stands on a record: the table is not empty until engine work
+  // runs again.
+  void KnownNotEmpty() { not_empty_at_ = engine_calls_; }
   const FieldDataLayout& Layout();
   // Buffer <-> the work area's record (no-ops without field properties).
-  void CopyToRecord(const uint8_t* buffer);
+  void CopyToRecord(uint8_t* buffer);
   void CopyFromRecord(uint8_t* buffer);
+  // A buffer read from the table keeps, after its field data, a copy of
+  // the typed record it came from (and the stored dates behind it), and a
+  // field is converted only when it is read: a walk that reads few fields
+  // pays for no others. Before anything writes a slot or the buffer goes
+  // to the record, every field is converted (`Materialize`). The copy is
+  // taken when the record is read, so it answers what the eager
+  // conversion answered then.
+  struct Snapshot {
+    uint16_t at = 0;    // offset of the state byte: 0 converted, else pending
+    uint16_t size = 0;  // 0: buffers are converted whole when read
+    uint16_t typed_size = 0;
+    std::vector<uint16_t> stored_at;  // per field, its stored date's copy; 0 for none
+  };
+  static Snapshot PlanSnapshot(const TDbfFieldProps& props, uint16_t at);
+  // The bytes field n's slot holds in `record`. A pending buffer converts
+  // the field into `scratch`, or answers its typed bytes where the slot
+  // would hold the same.
+  const uint8_t* SlotBytes(const uint8_t* record, int n, const FieldSlot& slot, uint8_t (&scratch)[16]) {
+    if (snapshot_.size == 0 || record[snapshot_.at] == 0) return record + slot.offset;
+    return PendingSlotBytes(record, n, slot, scratch);
+  }
+  const uint8_t* PendingSlotBytes(const uint8_t* record, int n, const FieldSlot& slot, uint8_t (&scratch)[16]);
+  void Materialize(uint8_t* record);
   // The placeholder record of a dataset that is not live.
   void FillBlankRecord(TRecordBuffer buffer);
   uint16_t ReadCurrent(TRecordBuffer buffer, int32_t& recno);
@@ -216,6 +265,7 @@ class TOvDataSet : public TOvPrimDataset {
   TStrings dbf_fields_;
   std::unique_ptr<TDbfFieldProps> props_;
   std::optional<FieldDataLayout> layout_;  // empty: record data size not computed
+  Snapshot snapshot_;                      // laid out with layout_
   std::string dbf_file_name_;
   bool show_progress_ = true;
   TOvTableLanguage table_language_ = TOvTableLanguage::tlOem;

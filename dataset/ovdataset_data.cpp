@@ -12,6 +12,11 @@ namespace ov {
 namespace {
 
 constexpr uint16_t kNotOpen = 1103;
+// The state byte of a buffer's record copy: pending, and pending with the
+// stored dates copied too.
+constexpr uint8_t kPending = 1;
+constexpr uint8_t kPendingWithDates = 2;
+constexpr size_t kStoredDateSize = 8;
 
 bool Editing(TDataSetState s) { return s == TDataSetState::dsEdit || s == TDataSetState::dsInsert; }
 
@@ -20,11 +25,14 @@ bool Editing(TDataSetState s) { return s == TDataSetState::dsEdit || s == TDataS
 // ---- Layout and field definitions ----
 
 const FieldDataLayout& TOvDataSet::Layout() {
-  if (!layout_) layout_ = props_ ? LayOutFieldData(*props_) : FieldDataLayout{};
+  if (!layout_) {
+    layout_ = props_ ? LayOutFieldData(*props_) : FieldDataLayout{};
+    snapshot_ = props_ ? PlanSnapshot(*props_, layout_->record_size) : Snapshot{};
+  }
   return *layout_;
 }
 
-uint16_t TOvDataSet::OviGetRecordSize() { return Layout().record_size; }
+uint16_t TOvDataSet::OviGetRecordSize() { return static_cast<uint16_t>(Layout().record_size + snapshot_.size); }
 
 void TOvDataSet::InternalInitFieldDefs() {
   FieldDefs().Clear();
@@ -51,12 +59,72 @@ TFieldClass TOvDataSet::GetFieldClass(TFieldType type) {
 
 // ---- Record buffers ----
 
-void TOvDataSet::CopyToRecord(const uint8_t* buffer) {
-  if (props_) CopyBufferToRecord(*props_, Layout(), buffer);
+void TOvDataSet::CopyToRecord(uint8_t* buffer) {
+  if (!props_) return;
+  Materialize(buffer);
+  CopyBufferToRecord(*props_, Layout(), buffer);
 }
 
 void TOvDataSet::CopyFromRecord(uint8_t* buffer) {
-  if (props_) CopyRecordToBuffer(*props_, Layout(), buffer);
+  if (!props_) return;
+  const FieldDataLayout& layout = Layout();
+  if (snapshot_.size == 0) return CopyRecordToBuffer(*props_, layout, buffer);
+  const uint8_t* record = props_->Address(0);
+  if (record == nullptr) return;
+  buffer[0] = record[0];
+  uint8_t* snap = buffer + snapshot_.at;
+  std::memcpy(snap + 1, record, snapshot_.typed_size);
+  uint8_t state = kPending;
+  for (size_t i = 0; i < snapshot_.stored_at.size(); ++i) {
+    if (snapshot_.stored_at[i] == 0) continue;
+    const char* stored = StoredDateOf(*props_, static_cast<int>(i + 1));
+    if (stored == nullptr) break;  // not the area's own record: no field has one
+    std::memcpy(buffer + snapshot_.stored_at[i], stored, kStoredDateSize);
+    state = kPendingWithDates;
+  }
+  snap[0] = state;
+}
+
+TOvDataSet::Snapshot TOvDataSet::PlanSnapshot(const TDbfFieldProps& props, uint16_t at) {
+  Snapshot plan;
+  plan.at = at;
+  plan.typed_size = props.RecordSize();
+  uint32_t end = at + 1u + plan.typed_size;
+  for (const TDTField& f : props.Fields()) {
+    plan.stored_at.push_back(f.type == 'D' ? static_cast<uint16_t>(std::min<uint32_t>(end, 0xFFFF)) : 0);
+    if (f.type == 'D') end += kStoredDateSize;
+  }
+  // Too large for a buffer: fall back to converting whole records.
+  if (plan.typed_size == 0 || end > 0xFFFF) return Snapshot{};
+  plan.size = static_cast<uint16_t>(end - at);
+  return plan;
+}
+
+const uint8_t* TOvDataSet::PendingSlotBytes(const uint8_t* record, int n, const FieldSlot& slot,
+                                            uint8_t (&scratch)[16]) {
+  const uint8_t state = record[snapshot_.at];
+  const TDTField& f = props_->Fields()[static_cast<size_t>(n - 1)];
+  const uint8_t* typed = record + snapshot_.at + 1 + f.offset;
+  // Texts, memo blocks and whole numbers have the same bytes in both.
+  if (f.type == 'C' || f.type == 'M' || ((f.type == 'N' || f.type == 'F') && f.decimals == 0)) return typed;
+  if (slot.size > sizeof scratch) return record + slot.offset;  // no such slot kind
+  const size_t at = snapshot_.stored_at[static_cast<size_t>(n - 1)];
+  const char* stored = state == kPendingWithDates && at != 0 ? reinterpret_cast<const char*>(record + at) : nullptr;
+  TypedFieldToSlot(f, slot, typed, stored, scratch);
+  return scratch;
+}
+
+void TOvDataSet::Materialize(uint8_t* record) {
+  if (snapshot_.size == 0 || record == nullptr || record[snapshot_.at] == 0) return;
+  const FieldDataLayout& layout = Layout();
+  for (int n = 1; n <= static_cast<int>(layout.slots.size()); ++n) {
+    const FieldSlot& slot = layout.slots[static_cast<size_t>(n - 1)];
+    if (slot.size == 0) continue;
+    uint8_t scratch[16];
+    const uint8_t* bytes = SlotBytes(record, n, slot, scratch);
+    std::memmove(record + slot.offset, bytes, slot.size);
+  }
+  record[snapshot_.at] = 0;
 }
 
 void TOvDataSet::FillBlankRecord(TRecordBuffer buffer) {
@@ -92,13 +160,49 @@ uint16_t TOvDataSet::OviGetFieldData(TField* field, TRecordBuffer record, bool& 
     return 0;
   }
   const auto size = static_cast<size_t>(field->DataSize());
-  is_null = !GetFieldValue(record + slot->offset, *slot, field->DataType(), value, size);
+  uint8_t scratch[16];
+  is_null = !GetFieldValue(SlotBytes(record, field->FieldNo(), *slot, scratch), *slot, field->DataType(), value, size);
   return 0;
+}
+
+uint16_t TOvDataSet::OviGetFieldString(TField* field, TRecordBuffer record, bool& is_null, std::string& text) {
+  const FieldSlot* slot = Layout().Slot(field->FieldNo());
+  if (slot == nullptr || slot->kind != TFieldType::ftString || field->DataType() != TFieldType::ftString) {
+    return TOvPrimDataset::OviGetFieldString(field, record, is_null, text);
+  }
+  uint8_t scratch[16];
+  const uint8_t* bytes = SlotBytes(record, field->FieldNo(), *slot, scratch);
+  const auto* chars = reinterpret_cast<const char*>(bytes + 1);
+  // As GetFieldValue and a NUL-terminated read of it give it.
+  size_t n = std::min(SlotTextLength(bytes, *slot), static_cast<size_t>(std::max(field->DataSize() - 1, 0)));
+  if (const void* nul = std::memchr(chars, '\0', n)) n = static_cast<size_t>(static_cast<const char*>(nul) - chars);
+  text.assign(chars, n);
+  is_null = false;
+  return 0;
+}
+
+uint16_t TOvDataSet::OviGetFieldDate(TField* field, TRecordBuffer record, bool& is_null, int& year, int& month,
+                                     int& day) {
+  // A pending date that still shows its stored digits is read from them,
+  // without the day number and back.
+  const int n = field->FieldNo();
+  const FieldSlot* slot = Layout().Slot(n);
+  if (slot != nullptr && slot->kind == TFieldType::ftDate && field->DataType() == TFieldType::ftDate &&
+      snapshot_.size != 0 && record[snapshot_.at] == kPendingWithDates) {
+    const size_t at = snapshot_.stored_at[static_cast<size_t>(n - 1)];
+    const uint8_t* typed = record + snapshot_.at + 1 + props_->Fields()[static_cast<size_t>(n - 1)].offset;
+    if (at != 0 && StoredDateYmd(reinterpret_cast<const char*>(record + at), typed, year, month, day)) {
+      is_null = false;
+      return 0;
+    }
+  }
+  return TOvPrimDataset::OviGetFieldDate(field, record, is_null, year, month, day);
 }
 
 uint16_t TOvDataSet::OviSetFieldData(TField* field, TRecordBuffer record, const void* value) {
   if (!props_) return 0;
   const auto size = static_cast<size_t>(field->DataSize());
+  Materialize(record);
   EngineCall([&] { SetFieldValue(*props_, Layout(), record, field->FieldNo(), field->DataType(), value, size); });
   return 0;
 }
@@ -147,12 +251,24 @@ const FieldSlot* TOvDataSet::MemoSlot(TField* field) {
   return slot != nullptr && slot->kind == TFieldType::ftMemo && slot->size >= 4 ? slot : nullptr;
 }
 
-int32_t TOvDataSet::ActiveMemoBlock(TField* field) {
+int32_t TOvDataSet::ActiveMemoBlock(TField* field) { return MemoBlockIn(GetActiveRecBuf(), field); }
+
+int32_t TOvDataSet::MemoBlockIn(const uint8_t* record, TField* field) {
   const FieldSlot* slot = MemoSlot(field);
-  TRecordBuffer record = GetActiveRecBuf();
   int32_t block = 0;
-  if (slot != nullptr && record != nullptr) std::memcpy(&block, record + slot->offset, sizeof block);
+  uint8_t scratch[16];
+  if (slot != nullptr && record != nullptr) {
+    std::memcpy(&block, SlotBytes(record, field->FieldNo(), *slot, scratch), sizeof block);
+  }
   return block;
+}
+
+void TOvDataSet::SetActiveMemoBlock(TField* field, int32_t block) {
+  const FieldSlot* slot = MemoSlot(field);
+  TRecordBuffer record = ActiveBuffer();
+  if (slot == nullptr || record == nullptr) return;
+  Materialize(record);
+  std::memcpy(record + slot->offset, &block, sizeof block);
 }
 
 std::string TOvDataSet::GetBlobText(TField* field) {
@@ -215,8 +331,7 @@ void TOvDataSet::SetBlobText(TField* field, const std::string& text) {
   if (slot == nullptr || record == nullptr || field->ReadOnly() || !IsLive()) {
     DatabaseError("Field '" + field->DisplayName() + "' cannot be modified");
   }
-  int32_t current = 0;
-  std::memcpy(&current, record + slot->offset, sizeof current);
+  const int32_t current = MemoBlockIn(record, field);
   const int n = field->FieldNo();
   auto it =
       std::find_if(pending_memos_.begin(), pending_memos_.end(), [n](const PendingMemo& p) { return p.field_no == n; });
@@ -231,9 +346,8 @@ void TOvDataSet::SetBlobText(TField* field, const std::string& text) {
 int32_t TOvDataSet::StoreBlob(TField* field, const std::string& text) {
   // Never over the stored memo: the record may yet not be written.
   const int32_t block = WriteMemo(text, 0);
-  TRecordBuffer record = ActiveBuffer();
-  std::memcpy(record + MemoSlot(field)->offset, &block, sizeof block);
-  CopyFieldToRecord(*props_, Layout(), record, field->FieldNo());
+  SetActiveMemoBlock(field, block);
+  CopyFieldToRecord(*props_, Layout(), ActiveBuffer(), field->FieldNo());
   DataFieldChanged(field);
   return block;
 }

@@ -24,7 +24,7 @@ void StoreInt32(uint8_t* p, int32_t v) {
 
 }  // namespace
 
-bool TOvDataSet::OviIsEmpty() { return design_time_ ? false : s_IsEmptyDbf(); }
+bool TOvDataSet::OviIsEmpty() { return !design_time_ && s_IsEmptyDbf(); }
 
 uint16_t TOvDataSet::OviSetToBegin() {
   return EngineCall([this]() -> uint16_t {
@@ -71,6 +71,7 @@ uint16_t TOvDataSet::ReadCurrent(TRecordBuffer buffer, int32_t& recno) {
   if (dEOF()) return kOviAtEnd;
   if (buffer != nullptr) CopyFromRecord(buffer);
   recno = ov::RecNo();
+  KnownNotEmpty();
   return 0;
 }
 
@@ -96,6 +97,7 @@ uint16_t TOvDataSet::OviGetNextRecord(TRecordBuffer buffer, int32_t& recno) {
     if (!dEOF()) {
       if (buffer != nullptr) CopyFromRecord(buffer);
       recno = ov::RecNo();
+      KnownNotEmpty();
       return 0;
     }
     if (!dBOF()) SKIP(-1);  // back onto the last record
@@ -117,6 +119,7 @@ uint16_t TOvDataSet::OviGetPriorRecord(TRecordBuffer buffer, int32_t& recno) {
     if (!dBOF()) {
       if (buffer != nullptr) CopyFromRecord(buffer);
       recno = ov::RecNo();
+      KnownNotEmpty();
       return 0;
     }
     at_beginning_ = true;
@@ -161,7 +164,7 @@ bool TOvDataSet::OviLocateRecord(const std::string& key_fields, const std::vecto
 uint16_t TOvDataSet::OviGotoBookmark(const uint8_t* bookmark) { return SafeGo(LoadInt32(bookmark)); }
 
 uint16_t TOvDataSet::OviSetToBookmark(uint8_t* destination) {
-  return EngineCall([&]() -> uint16_t {
+  return EngineRead([&]() -> uint16_t {
     int32_t value = 1;
     if (IsLive()) {
       if (!SelectArea("OviSetToBookmark")) return kNotOpen;

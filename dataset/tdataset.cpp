@@ -2,12 +2,28 @@
 #include "dataset/tdataset.h"
 
 #include <algorithm>
+#include <cstring>
+#include <vector>
 
 #include "dataset/dataset_state.h"
 #include "engine/support/ascii.h"
 #include "engine/support/ovcommon.h"
 
 namespace ov {
+
+bool TDataSet::GetFieldDate(TField* field, int& year, int& month, int& day) {
+  int32_t number = 0;
+  if (!GetFieldData(field, &number)) return false;
+  DecodeDate(static_cast<TDateTime>(number) - kDateDelta, year, month, day);
+  return true;
+}
+
+bool TDataSet::GetFieldString(TField* field, std::string& text) {
+  std::vector<char> buffer(static_cast<size_t>(std::max(field->DataSize(), 1)), '\0');
+  if (!GetFieldData(field, buffer.data())) return false;
+  text.assign(buffer.data(), strnlen(buffer.data(), buffer.size()));
+  return true;
+}
 
 namespace {
 

@@ -223,6 +223,14 @@ class TDataSet {
   virtual void SetBookmarkData(TRecordBuffer buffer, const uint8_t* data) = 0;
   virtual void SetBookmarkFlag(TRecordBuffer buffer, TBookmarkFlag flag) = 0;
   virtual bool GetFieldData(TField* field, void* buffer) = 0;
+  // A string field's value as GetFieldData gives it, up to its first NUL,
+  // into `text`; false when the field has no value. A dataset may answer
+  // it without the fixed-size buffer.
+  virtual bool GetFieldString(TField* field, std::string& text);
+  // A date field's calendar date as GetFieldData's day number gives it;
+  // false when the field has no value. A dataset may answer it without
+  // the day number.
+  virtual bool GetFieldDate(TField* field, int& year, int& month, int& day);
   virtual void SetFieldData(TField* field, const void* buffer) = 0;
   virtual bool GetCurrentRecord(TRecordBuffer /*buffer*/) { return false; }
   virtual bool IsCursorOpen() = 0;
@@ -252,7 +260,9 @@ class TDataSet {
   virtual TFieldClass GetFieldClass(TFieldType type);
 
   // ---- Services for subclasses ----
-  TRecordBuffer ActiveBuffer() const;
+  TRecordBuffer ActiveBuffer() const {
+    return buffers_.empty() ? nullptr : buffers_[static_cast<size_t>(active_record_)].get();
+  }
   TRecordBuffer CalcBuffer() const { return calc_buffer_; }
   TRecordBuffer TempBuffer() const { return temp_buffer_.get(); }
   void SetState(TDataSetState state);

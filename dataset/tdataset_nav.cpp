@@ -36,10 +36,6 @@ void TDataSet::ResizeWindowIfWanted() {
   ClearBuffers();
 }
 
-TRecordBuffer TDataSet::ActiveBuffer() const {
-  return buffers_.empty() ? nullptr : buffers_[static_cast<size_t>(active_record_)].get();
-}
-
 void TDataSet::ClearBuffers() {
   record_count_ = 0;
   active_record_ = 0;

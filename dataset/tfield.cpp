@@ -140,6 +140,26 @@ bool TField::GetData(void* buffer) const {
   return RequireDataSet().GetFieldData(const_cast<TField*>(this), buffer);
 }
 
+bool TField::GetText(std::string& text) const {
+  if (validating_) {
+    if (pending_ == nullptr) return false;
+    const char* value = static_cast<const char*>(pending_);
+    text.assign(value, strnlen(value, static_cast<size_t>(std::max(DataSize() - 1, 0))));
+    return true;
+  }
+  return RequireDataSet().GetFieldString(const_cast<TField*>(this), text);
+}
+
+bool TField::GetDate(int& year, int& month, int& day) const {
+  if (validating_) {
+    int32_t number = 0;
+    if (!GetData(&number)) return false;
+    DecodeDate(static_cast<TDateTime>(number) - kDateDelta, year, month, day);
+    return true;
+  }
+  return RequireDataSet().GetFieldDate(const_cast<TField*>(this), year, month, day);
+}
+
 void TField::SetData(const void* buffer) { RequireDataSet().SetFieldData(this, buffer); }
 
 void TField::Validate(const void* buffer) {
@@ -201,18 +221,9 @@ void TStringField::CheckTypeSize(int size) const {
 }
 
 std::string TStringField::AsString() const {
-  // Field texts are short: most fit the stack buffer. GetData fills the
-  // whole value, so the buffer needs no clearing first.
-  char small[256];
-  std::vector<char> large;
-  char* buf = small;
-  if (static_cast<size_t>(Size()) >= sizeof small) {
-    large.assign(static_cast<size_t>(Size()) + 1, '\0');
-    buf = large.data();
-  }
-  if (!GetData(buf)) return std::string();
-  buf[Size()] = '\0';
-  return std::string(buf);
+  std::string text;
+  if (!GetText(text)) text.clear();
+  return text;
 }
 
 void TStringField::SetAsString(const std::string& value) {
@@ -356,9 +367,9 @@ void TDateField::SetAsDateTime(TDateTime value) {
 }
 
 std::string TDateField::AsString() const {
-  int32_t day = 0;
-  if (!GetData(&day)) return std::string();
-  return DateToStr(static_cast<TDateTime>(day) - kDateDelta);
+  int year = 0, month = 0, day = 0;
+  if (!GetDate(year, month, day)) return std::string();
+  return FormatDate(FormatSettings().ShortDateFormat, year, month, day);
 }
 
 void TDateField::SetAsString(const std::string& value) {

@@ -128,6 +128,11 @@ class TField {
 
   // The native value into `buffer` (nullptr: only whether there is one).
   bool GetData(void* buffer) const;
+  // The value of a string field as text, up to its first NUL; false when
+  // it has none.
+  bool GetText(std::string& text) const;
+  // The value of a date field as a calendar date; false when it has none.
+  bool GetDate(int& year, int& month, int& day) const;
   // A native value from `buffer`; nullptr clears the field.
   void SetData(const void* buffer);
   // Runs OnValidate with `buffer` as the field's pending value.

@@ -81,6 +81,8 @@ class TDbfFieldProps {
   uint8_t* Address(int n) const;
   uint8_t* Record() const;
   uint16_t OwnedSize() const { return static_cast<uint16_t>(owned_.size()); }
+  // Bytes of the typed record Address(0) points at.
+  uint16_t RecordSize() const { return shared_ != nullptr ? shared_size_ : OwnedSize(); }
   const std::vector<TDTField>& Fields() const { return fields_; }
 
  private:
@@ -106,13 +108,26 @@ struct FieldSlot {
 struct FieldDataLayout {
   uint16_t record_size = 1;
   std::vector<FieldSlot> slots;
-  const FieldSlot* Slot(int n) const;
+  const FieldSlot* Slot(int n) const {
+    return n < 1 || n > static_cast<int>(slots.size()) ? nullptr : &slots[static_cast<size_t>(n - 1)];
+  }
   std::vector<uint16_t> Offsets() const;
 };
 
 FieldSlot SlotFor(char type, int length, int decimals);
 FieldDataLayout LayOutFieldData(const TDbfFieldProps& props);
 
+// The stored bytes of date field n of the current work area's record when
+// `props` read that area's typed record; nullptr otherwise.
+const char* StoredDateOf(const TDbfFieldProps& props, int n);
+// One field of a typed record (`typed` points at its value) into its slot.
+// `stored` is the field's stored date when the typed record is the work
+// area's own, else nullptr: a date still showing it keeps its century.
+void TypedFieldToSlot(const TDTField& f, const FieldSlot& slot, const uint8_t* typed, const char* stored, uint8_t* dst);
+// The calendar date of a stored date of eight digits that the typed date
+// text `typed` still shows, as TypedFieldToSlot and GetFieldValue give it;
+// false when there is none or that path is needed.
+bool StoredDateYmd(const char* stored, const uint8_t* typed, int& year, int& month, int& day);
 // Work area record -> buffer, every field and the deletion mark.
 void CopyRecordToBuffer(const TDbfFieldProps& props, const FieldDataLayout& layout, uint8_t* buffer);
 // Buffer -> work area record: every field, one field by number, or only
@@ -129,6 +144,9 @@ void CopyMarkToRecord(const TDbfFieldProps& props, const uint8_t* buffer);
 // milliseconds of the day; date-time double milliseconds. False when the
 // field has no value (a date-time slot holding 0).
 bool GetFieldValue(const uint8_t* slot, const FieldSlot& info, TFieldType kind, void* dest, size_t dest_size);
+// The length of a string slot's text as GetFieldValue gives it, before the
+// destination's size and the text's first NUL cut it.
+size_t SlotTextLength(const uint8_t* slot, const FieldSlot& info);
 // Native value (nullptr = no value) -> slot.
 void PutFieldValue(uint8_t* slot, const FieldSlot& info, TFieldType kind, const void* value, size_t value_size);
 // PutFieldValue into field n of the buffer, then that field into the record.

@@ -78,22 +78,16 @@ std::string CheckedDateText(TDateTime value) {
   return ValidDate(text) ? text : std::string();
 }
 
-// The stored date behind the typed date text of field n of the current
-// work area, when that text is what the stored date displays as (an
-// unchanged record): the stored form carries the century the display may
-// have dropped. A stored date of eight digits is compared in place.
-const char* StoredDateFor(const TDbfFieldProps& props, int n) {
-  const WorkArea* a = CurrentArea();
-  if (a == nullptr || a->typed == nullptr || a->typed != props.Address(0)) return nullptr;
-  const auto& fields = a->table.fields;
-  if (n < 1 || n > static_cast<int>(fields.size()) || fields[n - 1].type != 'D') return nullptr;
-  const char* raw = a->table.record.data() + fields[n - 1].offset;
-  const uint8_t* slot = props.Address(n);
+// Whether the typed date text `slot` is what the stored date `raw` displays
+// as (an unchanged record): the stored form carries the century the
+// display may have dropped. A stored date of eight digits is compared in
+// place.
+bool ShowsStoredDate(const char* raw, const uint8_t* slot) {
   char shown[kDateTextMax];
   if (const size_t len = RecordDigitsToDate(raw, shown); len > 0) {
-    return slot[0] == len && std::memcmp(slot + 1, shown, len) == 0 ? raw : nullptr;
+    return slot[0] == len && std::memcmp(slot + 1, shown, len) == 0;
   }
-  return StoredDateToDisplay(std::string(raw, 8)) == ReadCounted(slot, kDateTextMax) ? raw : nullptr;
+  return StoredDateToDisplay(std::string(raw, 8)) == ReadCounted(slot, kDateTextMax);
 }
 
 // The day number of a stored date; eight digits are read in place.
@@ -195,6 +189,40 @@ TDateTime FromNative(const uint8_t* value, size_t size, TFieldType kind) {
 
 }  // namespace
 
+const char* StoredDateOf(const TDbfFieldProps& props, int n) {
+  const WorkArea* a = CurrentArea();
+  if (a == nullptr || a->typed == nullptr || a->typed != props.Address(0)) return nullptr;
+  const auto& fields = a->table.fields;
+  if (n < 1 || n > static_cast<int>(fields.size()) || fields[n - 1].type != 'D') return nullptr;
+  return a->table.record.data() + fields[n - 1].offset;
+}
+
+bool StoredDateYmd(const char* stored, const uint8_t* typed, int& year, int& month, int& day) {
+  int value = 0;
+  for (int i = 0; i < 8; ++i) {
+    if (stored[i] < '0' || stored[i] > '9') return false;
+    value = value * 10 + (stored[i] - '0');
+  }
+  const int y = value / 10000, m = value / 100 % 100, d = value % 100;
+  const double jd = y == 0 ? kNoDate : YmdToDayNumber(y, m, d);
+  // Day 0 of the date-time scale reads as no value: the slot path says so.
+  if (jd >= kNoDate || jd == kJulianOfDateTimeZero || !ShowsStoredDate(stored, typed)) return false;
+  year = y;
+  month = m;
+  day = d;
+  return true;
+}
+
+void TypedFieldToSlot(const TDTField& f, const FieldSlot& slot, const uint8_t* typed, const char* stored,
+                      uint8_t* dst) {
+  if (f.type == 'D' && stored != nullptr && ShowsStoredDate(stored, typed)) {
+    const double jd = StoredDayNumber(stored);
+    Store<double>(dst, jd >= kNoDate ? 0.0 : jd - kJulianOfDateTimeZero);
+    return;
+  }
+  FieldToBuffer(f, slot, typed, dst);
+}
+
 void CopyRecordToBuffer(const TDbfFieldProps& props, const FieldDataLayout& layout, uint8_t* buffer) {
   // Looked up once: every field of every record read comes here.
   const uint8_t* record = props.Address(0);
@@ -204,14 +232,8 @@ void CopyRecordToBuffer(const TDbfFieldProps& props, const FieldDataLayout& layo
     const FieldSlot* slot = layout.Slot(n);
     if (slot == nullptr || slot->size == 0) continue;
     const TDTField& f = props.Fields()[static_cast<size_t>(n - 1)];
-    if (f.type == 'D') {
-      if (const char* raw = StoredDateFor(props, n)) {
-        const double jd = StoredDayNumber(raw);
-        Store<double>(buffer + slot->offset, jd >= kNoDate ? 0.0 : jd - kJulianOfDateTimeZero);
-        continue;
-      }
-    }
-    FieldToBuffer(f, *slot, record + f.offset, buffer + slot->offset);
+    TypedFieldToSlot(f, *slot, record + f.offset, f.type == 'D' ? StoredDateOf(props, n) : nullptr,
+                     buffer + slot->offset);
   }
 }
 
@@ -229,25 +251,38 @@ void CopyFieldToRecord(const TDbfFieldProps& props, const FieldDataLayout& layou
   CopyOne(props, layout, buffer, n);
 }
 
+size_t SlotTextLength(const uint8_t* slot, const FieldSlot& info) {
+  // The counted text without its trailing blanks and control characters;
+  // runs of eight blanks, the usual padding, are passed over whole.
+  size_t n = std::min<size_t>(slot[0], info.size > 0 ? info.size - 1u : 0u);
+  constexpr uint64_t kBlanks = 0x2020202020202020ULL;
+  while (n >= 8) {
+    uint64_t eight = 0;
+    std::memcpy(&eight, slot + n - 7, 8);
+    if (eight != kBlanks) break;
+    n -= 8;
+  }
+  while (n > 0 && slot[n] < 33) --n;
+  return n;
+}
+
 bool GetFieldValue(const uint8_t* slot, const FieldSlot& info, TFieldType kind, void* dest, size_t dest_size) {
   auto* out = static_cast<uint8_t*>(dest);
   if (kind == TFieldType::ftString) {
-    // The counted text without its trailing blanks and control characters;
-    // runs of eight blanks, the usual padding, are passed over whole.
-    size_t n = std::min<size_t>(slot[0], info.size > 0 ? info.size - 1u : 0u);
-    constexpr uint64_t kBlanks = 0x2020202020202020ULL;
-    while (n >= 8) {
-      uint64_t eight = 0;
-      std::memcpy(&eight, slot + n - 7, 8);
-      if (eight != kBlanks) break;
-      n -= 8;
-    }
-    while (n > 0 && slot[n] < 33) --n;
     if (dest_size == 0) return true;
-    n = std::min(n, dest_size - 1);
+    const size_t n = std::min(SlotTextLength(slot, info), dest_size - 1);
     std::memcpy(out, slot + 1, n);
     std::memset(out + n, 0, dest_size - n);
     return true;
+  }
+  // Whole numbers, memo blocks and logicals: the slot is the native value.
+  if (!IsDateKind(kind) && info.size == dest_size) {
+    switch (dest_size) {
+      case 2: std::memcpy(out, slot, 2); return true;
+      case 4: std::memcpy(out, slot, 4); return true;
+      case 8: std::memcpy(out, slot, 8); return true;
+      default: break;
+    }
   }
   std::memset(out, 0, dest_size);
   if (IsDateKind(kind)) {

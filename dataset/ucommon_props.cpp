@@ -77,11 +77,6 @@ FieldDataLayout LayOutFieldData(const TDbfFieldProps& props) {
   return layout;
 }
 
-const FieldSlot* FieldDataLayout::Slot(int n) const {
-  if (n < 1 || n > static_cast<int>(slots.size())) return nullptr;
-  return &slots[static_cast<size_t>(n - 1)];
-}
-
 std::vector<uint16_t> FieldDataLayout::Offsets() const {
   std::vector<uint16_t> out;
   for (const FieldSlot& s : slots) out.push_back(s.offset);

@@ -101,8 +101,8 @@ class TOvFileDataSet : public TOvCDataSet {
   // Record by record, unless the active order's key is made of the key
   // field (one field, or UPPER of it for a case-insensitive search): then
   // through the index.
-  bool OviLocateRecord(const std::string& key_fields, const std::vector<TVarValue>& key_values,
-                       TLocateOptions options, bool synchronise) override;
+  bool OviLocateRecord(const std::string& key_fields, const std::vector<TVarValue>& key_values, TLocateOptions options,
+                       bool synchronise) override;
   bool s_AppendWithLock() override;
   bool s_DeleteWithLock() override;
   bool s_RestoreWithLock() override;

@@ -32,14 +32,11 @@ int32_t TOvFileDataSet::StoreBlob(TField* field, const std::string& text) {
   if (text.empty() || dbase3) return TOvDataSet::StoreBlob(field, text);
   {
     // The whole text is known: its size lets the memo reuse released blocks.
-    const auto stream = std::make_unique<TOvBlobStream>(field, TBlobStreamMode::bmWrite,
-                                                        TableLanguage() == TOvTableLanguage::tlOem,
-                                                        static_cast<int64_t>(text.size()));
+    const auto stream = std::make_unique<TOvBlobStream>(
+        field, TBlobStreamMode::bmWrite, TableLanguage() == TOvTableLanguage::tlOem, static_cast<int64_t>(text.size()));
     stream->WriteBuffer(text.data(), static_cast<int64_t>(text.size()));
   }
-  int32_t block = 0;
-  std::memcpy(&block, ActiveBuffer() + MemoSlot(field)->offset, sizeof block);
-  return block;
+  return MemoBlockIn(ActiveBuffer(), field);
 }
 
 }  // namespace ov

@@ -197,14 +197,13 @@ bool IsEmptyCanonical(const std::string& canonical) {
 // ---- Calendar arithmetic.
 
 constexpr int kDaysBeforeMonth[13] = {0, 31, 59, 90, 120, 151, 181, 212, 243, 273, 304, 334, 365};
-constexpr int64_t kDayNumberBase = 1721425;  // the day before 1 January of year 1
+constexpr int64_t kDayNumberBase = 1721425;      // the day before 1 January of year 1
+constexpr int64_t kMarchFirstOfYearZero = -305;  // its day number less kDayNumberBase
 
 int MonthLength(int year, int month) {
   if (month == 2 && IsLeapYear(year)) return 29;
   return kDaysBeforeMonth[month] - kDaysBeforeMonth[month - 1];
 }
-
-int YearLength(int year) { return IsLeapYear(year) ? 366 : 365; }
 
 int64_t DaysBeforeYear(int year) {
   if (year <= 1) return 0;
@@ -223,23 +222,20 @@ struct Ymd {
 // Calendar date of a day number; false outside years 1..9999 (and NaN).
 bool DayNumberToYmd(double number, Ymd& out) {
   if (!(number >= kFirstDayNumber && number < kLastDayNumber + 1)) return false;
-  int64_t n = static_cast<int64_t>(number) - kDayNumberBase;
-  // Mean Gregorian year as first guess, then settle on the exact year.
-  int year = std::max<int>(1, static_cast<int>(n * 400 / 146097));
-  int64_t rest = n - DaysBeforeYear(year);
-  while (rest < 1) rest += YearLength(--year);
-  while (rest > YearLength(year)) rest -= YearLength(year++);
-  int doy = static_cast<int>(rest);
-  if (IsLeapYear(year) && doy >= 60) {
-    if (doy == 60) {
-      out = Ymd{year, 2, 29};
-      return true;
-    }
-    --doy;
-  }
-  int month = 1;
-  while (kDaysBeforeMonth[month] < doy) ++month;
-  out = Ymd{year, month, doy - kDaysBeforeMonth[month - 1]};
+  // Counted from 1 March of year 0 in 400-year cycles, so that the leap
+  // day ends a year and each month's start follows from one formula.
+  // Unsigned: every count is positive within the range, and unsigned
+  // division by a constant is the shortest.
+  const auto z = static_cast<uint32_t>(static_cast<int64_t>(number) - kDayNumberBase - kMarchFirstOfYearZero);
+  const uint32_t cycle = z / 146097;
+  const uint32_t day_of_cycle = z - cycle * 146097;
+  const uint32_t year_of_cycle =
+      (day_of_cycle - day_of_cycle / 1460 + day_of_cycle / 36524 - day_of_cycle / 146096) / 365;
+  const uint32_t day_of_year = day_of_cycle - (365 * year_of_cycle + year_of_cycle / 4 - year_of_cycle / 100);
+  const uint32_t month_from_march = (5 * day_of_year + 2) / 153;
+  const int month = static_cast<int>(month_from_march < 10 ? month_from_march + 3 : month_from_march - 9);
+  const int day = static_cast<int>(day_of_year - (153 * month_from_march + 2) / 5 + 1);
+  out = Ymd{static_cast<int>(year_of_cycle + cycle * 400 + (month <= 2 ? 1 : 0)), month, day};
   return true;
 }
 
