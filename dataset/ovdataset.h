@@ -189,9 +189,8 @@ class TOvDataSet : public TOvPrimDataset {
   uint16_t OviGetNextRecord(TRecordBuffer buffer, int32_t& recno) override;
   uint16_t OviGetPriorRecord(TRecordBuffer buffer, int32_t& recno) override;
   uint16_t OviGetFieldData(TField* field, TRecordBuffer record, bool& is_null, void* value) override;
-  uint16_t OviGetFieldString(TField* field, TRecordBuffer record, bool& is_null, std::string& text) override;
-  uint16_t OviGetFieldDate(TField* field, TRecordBuffer record, bool& is_null, int& year, int& month,
-                           int& day) override;
+  bool GetFieldString(TField* field, std::string& text) override;
+  bool GetFieldDate(TField* field, int& year, int& month, int& day) override;
   uint16_t OviSetFieldData(TField* field, TRecordBuffer record, const void* value) override;
   uint16_t OviGoToRecord(int32_t recno) override;
   bool OviLocateRecord(const std::string& key_fields, const std::vector<TVarValue>& key_values, TLocateOptions options,

@@ -165,11 +165,13 @@ uint16_t TOvDataSet::OviGetFieldData(TField* field, TRecordBuffer record, bool& 
   return 0;
 }
 
-uint16_t TOvDataSet::OviGetFieldString(TField* field, TRecordBuffer record, bool& is_null, std::string& text) {
+bool TOvDataSet::GetFieldString(TField* field, std::string& text) {
   const FieldSlot* slot = Layout().Slot(field->FieldNo());
   if (slot == nullptr || slot->kind != TFieldType::ftString || field->DataType() != TFieldType::ftString) {
-    return TOvPrimDataset::OviGetFieldString(field, record, is_null, text);
+    return TOvPrimDataset::GetFieldString(field, text);
   }
+  const uint8_t* record = GetActiveRecBuf();
+  if (record == nullptr) return false;
   uint8_t scratch[16];
   const uint8_t* bytes = SlotBytes(record, field->FieldNo(), *slot, scratch);
   const auto* chars = reinterpret_cast<const char*>(bytes + 1);
@@ -177,26 +179,22 @@ uint16_t TOvDataSet::OviGetFieldString(TField* field, TRecordBuffer record, bool
   size_t n = std::min(SlotTextLength(bytes, *slot), static_cast<size_t>(std::max(field->DataSize() - 1, 0)));
   if (const void* nul = std::memchr(chars, '\0', n)) n = static_cast<size_t>(static_cast<const char*>(nul) - chars);
   text.assign(chars, n);
-  is_null = false;
-  return 0;
+  return true;
 }
 
-uint16_t TOvDataSet::OviGetFieldDate(TField* field, TRecordBuffer record, bool& is_null, int& year, int& month,
-                                     int& day) {
+bool TOvDataSet::GetFieldDate(TField* field, int& year, int& month, int& day) {
   // A pending date that still shows its stored digits is read from them,
   // without the day number and back.
   const int n = field->FieldNo();
   const FieldSlot* slot = Layout().Slot(n);
-  if (slot != nullptr && slot->kind == TFieldType::ftDate && field->DataType() == TFieldType::ftDate &&
-      snapshot_.size != 0 && record[snapshot_.at] == kPendingWithDates) {
+  const bool date = slot != nullptr && slot->kind == TFieldType::ftDate && field->DataType() == TFieldType::ftDate;
+  const uint8_t* record = date && snapshot_.size != 0 ? GetActiveRecBuf() : nullptr;
+  if (record != nullptr && record[snapshot_.at] == kPendingWithDates) {
     const size_t at = snapshot_.stored_at[static_cast<size_t>(n - 1)];
     const uint8_t* typed = record + snapshot_.at + 1 + props_->Fields()[static_cast<size_t>(n - 1)].offset;
-    if (at != 0 && StoredDateYmd(reinterpret_cast<const char*>(record + at), typed, year, month, day)) {
-      is_null = false;
-      return 0;
-    }
+    if (at != 0 && StoredDateYmd(reinterpret_cast<const char*>(record + at), typed, year, month, day)) return true;
   }
-  return TOvPrimDataset::OviGetFieldDate(field, record, is_null, year, month, day);
+  return TOvPrimDataset::GetFieldDate(field, year, month, day);
 }
 
 uint16_t TOvDataSet::OviSetFieldData(TField* field, TRecordBuffer record, const void* value) {

@@ -248,39 +248,6 @@ bool TOvPrimDataset::GetFieldData(TField* field, void* buffer) {
   return true;
 }
 
-bool TOvPrimDataset::GetFieldString(TField* field, std::string& text) {
-  if (field->FieldNo() <= 0) return TDataSet::GetFieldString(field, text);
-  TRecordBuffer record = GetActiveRecBuf();
-  if (record == nullptr) return false;
-  bool is_null = true;
-  Check(OviGetFieldString(field, record, is_null, text));
-  return !is_null;
-}
-
-bool TOvPrimDataset::GetFieldDate(TField* field, int& year, int& month, int& day) {
-  if (field->FieldNo() <= 0) return TDataSet::GetFieldDate(field, year, month, day);
-  TRecordBuffer record = GetActiveRecBuf();
-  if (record == nullptr) return false;
-  bool is_null = true;
-  Check(OviGetFieldDate(field, record, is_null, year, month, day));
-  return !is_null;
-}
-
-uint16_t TOvPrimDataset::OviGetFieldDate(TField* field, TRecordBuffer record, bool& is_null, int& year, int& month,
-                                         int& day) {
-  int32_t number = 0;
-  const uint16_t status = OviGetFieldData(field, record, is_null, &number);
-  if (!is_null) DecodeDate(static_cast<TDateTime>(number) - kDateDelta, year, month, day);
-  return status;
-}
-
-uint16_t TOvPrimDataset::OviGetFieldString(TField* field, TRecordBuffer record, bool& is_null, std::string& text) {
-  std::vector<char> buffer(static_cast<size_t>(std::max(field->DataSize(), 1)), '\0');
-  const uint16_t status = OviGetFieldData(field, record, is_null, buffer.data());
-  text.assign(buffer.data(), strnlen(buffer.data(), buffer.size()));
-  return status;
-}
-
 void TOvPrimDataset::SetFieldData(TField* field, const void* buffer) {
   const TDataSetState state = State();
   if (!OneOf(state, {TDataSetState::dsEdit, TDataSetState::dsInsert, TDataSetState::dsSetKey,

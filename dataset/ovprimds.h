@@ -73,8 +73,6 @@ class TOvPrimDataset : public TDataSet {
   void GetBookmarkData(TRecordBuffer buffer, uint8_t* data) override;
   TBookmarkFlag GetBookmarkFlag(TRecordBuffer buffer) override;
   bool GetFieldData(TField* field, void* buffer) override;
-  bool GetFieldString(TField* field, std::string& text) override;
-  bool GetFieldDate(TField* field, int& year, int& month, int& day) override;
   TGetResult GetRecord(TRecordBuffer buffer, TGetMode mode, bool do_check) override;
   uint16_t GetRecordSize() override { return record_data_size_; }
   void InternalAddRecord(TRecordBuffer buffer, bool append) override;
@@ -116,10 +114,6 @@ class TOvPrimDataset : public TDataSet {
   virtual uint16_t OviGetPriorRecord(TRecordBuffer buffer, int32_t& recno) = 0;
   // `value` may be nullptr: a null test only.
   virtual uint16_t OviGetFieldData(TField* field, TRecordBuffer record, bool& is_null, void* value) = 0;
-  // A string field's value without the fixed-size buffer.
-  virtual uint16_t OviGetFieldString(TField* field, TRecordBuffer record, bool& is_null, std::string& text);
-  // A date field's calendar date without the day number.
-  virtual uint16_t OviGetFieldDate(TField* field, TRecordBuffer record, bool& is_null, int& year, int& month, int& day);
   // `value` nullptr clears the field.
   virtual uint16_t OviSetFieldData(TField* field, TRecordBuffer record, const void* value) = 0;
   virtual uint16_t OviGoToRecord(int32_t recno) = 0;
