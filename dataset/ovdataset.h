@@ -189,6 +189,7 @@ class TOvDataSet : public TOvPrimDataset {
   uint16_t OviGetNextRecord(TRecordBuffer buffer, int32_t& recno) override;
   uint16_t OviGetPriorRecord(TRecordBuffer buffer, int32_t& recno) override;
   uint16_t OviGetFieldData(TField* field, TRecordBuffer record, bool& is_null, void* value) override;
+  bool GetFieldData(TField* field, void* buffer) override;
   bool GetFieldString(TField* field, std::string& text) override;
   bool GetFieldDate(TField* field, int& year, int& month, int& day) override;
   uint16_t OviSetFieldData(TField* field, TRecordBuffer record, const void* value) override;
@@ -227,6 +228,7 @@ class TOvDataSet : public TOvPrimDataset {
     uint16_t size = 0;  // 0: buffers are converted whole when read
     uint16_t typed_size = 0;
     std::vector<uint16_t> stored_at;  // per field, its stored date's copy; 0 for none
+    bool has_dates = false;
   };
   static Snapshot PlanSnapshot(const TDbfFieldProps& props, uint16_t at);
   // The bytes field n's slot holds in `record`. A pending buffer converts

@@ -75,12 +75,15 @@ void TOvDataSet::CopyFromRecord(uint8_t* buffer) {
   uint8_t* snap = buffer + snapshot_.at;
   std::memcpy(snap + 1, record, snapshot_.typed_size);
   uint8_t state = kPending;
-  for (size_t i = 0; i < snapshot_.stored_at.size(); ++i) {
-    if (snapshot_.stored_at[i] == 0) continue;
-    const char* stored = StoredDateOf(*props_, static_cast<int>(i + 1));
-    if (stored == nullptr) break;  // not the area's own record: no field has one
-    std::memcpy(buffer + snapshot_.stored_at[i], stored, kStoredDateSize);
-    state = kPendingWithDates;
+  // Stored dates only of the area's own record (not of a private copy).
+  const ov::WorkArea* area = snapshot_.has_dates ? CurrentArea() : nullptr;
+  if (area != nullptr && area->typed == record) {
+    const auto& fields = area->table.fields;
+    for (size_t i = 0; i < snapshot_.stored_at.size() && i < fields.size(); ++i) {
+      if (snapshot_.stored_at[i] == 0 || fields[i].type != 'D') continue;
+      std::memcpy(buffer + snapshot_.stored_at[i], area->table.record.data() + fields[i].offset, kStoredDateSize);
+      state = kPendingWithDates;
+    }
   }
   snap[0] = state;
 }
@@ -92,7 +95,10 @@ TOvDataSet::Snapshot TOvDataSet::PlanSnapshot(const TDbfFieldProps& props, uint1
   uint32_t end = at + 1u + plan.typed_size;
   for (const TDTField& f : props.Fields()) {
     plan.stored_at.push_back(f.type == 'D' ? static_cast<uint16_t>(std::min<uint32_t>(end, 0xFFFF)) : 0);
-    if (f.type == 'D') end += kStoredDateSize;
+    if (f.type == 'D') {
+      end += kStoredDateSize;
+      plan.has_dates = true;
+    }
   }
   // Too large for a buffer: fall back to converting whole records.
   if (plan.typed_size == 0 || end > 0xFFFF) return Snapshot{};
@@ -163,6 +169,18 @@ uint16_t TOvDataSet::OviGetFieldData(TField* field, TRecordBuffer record, bool& 
   uint8_t scratch[16];
   is_null = !GetFieldValue(SlotBytes(record, field->FieldNo(), *slot, scratch), *slot, field->DataType(), value, size);
   return 0;
+}
+
+bool TOvDataSet::GetFieldData(TField* field, void* buffer) {
+  // A table field's value is answered here: every read of a field by its
+  // type comes this way.
+  const FieldSlot* slot = Layout().Slot(field->FieldNo());
+  if (slot == nullptr || slot->size == 0 || buffer == nullptr) return TOvPrimDataset::GetFieldData(field, buffer);
+  const uint8_t* record = GetActiveRecBuf();
+  if (record == nullptr) return false;
+  uint8_t scratch[16];
+  return GetFieldValue(SlotBytes(record, field->FieldNo(), *slot, scratch), *slot, field->DataType(), buffer,
+                       static_cast<size_t>(field->DataSize()));
 }
 
 bool TOvDataSet::GetFieldString(TField* field, std::string& text) {

@@ -220,16 +220,6 @@ void TOvPrimDataset::DoOnNewRecord() {
 
 // ---- Field values ----
 
-TRecordBuffer TOvPrimDataset::GetActiveRecBuf() {
-  switch (State()) {
-    case TDataSetState::dsBrowse: return OviIsEmpty() ? nullptr : ActiveBuffer();
-    case TDataSetState::dsEdit:
-    case TDataSetState::dsInsert: return ActiveBuffer();
-    case TDataSetState::dsCalcFields: return CalcBuffer();
-    default: return nullptr;
-  }
-}
-
 bool TOvPrimDataset::GetFieldData(TField* field, void* buffer) {
   TRecordBuffer record = GetActiveRecBuf();
   if (record == nullptr) return false;

@@ -131,7 +131,15 @@ class TOvPrimDataset : public TDataSet {
   void Check(uint16_t code);
 
   // The record buffer the state reads and writes; nullptr when none.
-  TRecordBuffer GetActiveRecBuf();
+  TRecordBuffer GetActiveRecBuf() {
+    switch (State()) {
+      case TDataSetState::dsBrowse: return OviIsEmpty() ? nullptr : ActiveBuffer();
+      case TDataSetState::dsEdit:
+      case TDataSetState::dsInsert: return ActiveBuffer();
+      case TDataSetState::dsCalcFields: return CalcBuffer();
+      default: return nullptr;
+    }
+  }
   int32_t RecordNumberOf(TRecordBuffer buffer) const;
 
  private:
