@@ -3,6 +3,8 @@
 // live.
 #include "dataset/ovdataset.h"
 
+#include <algorithm>
+#include <cstring>
 #include <string>
 #include <vector>
 
@@ -12,6 +14,7 @@
 #include "dataset/uovfds.h"
 #include "dataset/warnings.h"
 #include "engine/dbf/dbf4.h"
+#include "engine/dbf/ovdbflow.h"
 #include "engine/memo/memo_area.h"
 #include "tests/dataset_test_util.h"
 #include "tests/test_support.h"
@@ -282,6 +285,109 @@ TEST_F(OvDataSetTest, FieldsGetTheTableClassesAndValues) {
   EXPECT_EQ(Title(ds), "Beta");  // trailing blanks dropped
   EXPECT_TRUE(premiere->IsNull());
   EXPECT_EQ(premiere->DisplayText(), "");
+}
+
+// Every field of a record as the whole-record conversion gives it, read in
+// an area of its own: what the component must answer for that record
+// whichever buffer of its window holds it and however the area has moved.
+std::vector<std::string> EagerValues(const std::string& path, int32_t recno) {
+  Select(20);
+  USE(path);
+  GO(recno);
+  auto props = TDbfFieldProps::FromCurrentArea(true);
+  const FieldDataLayout layout = LayOutFieldData(*props);
+  std::vector<uint8_t> buffer(layout.record_size, 0);
+  CopyRecordToBuffer(*props, layout, buffer.data());
+  std::vector<std::string> out;
+  for (int n = 1; n <= props->Count(); ++n) {
+    const FieldSlot& slot = *layout.Slot(n);
+    char value[64] = {};
+    const size_t size = slot.kind == TFieldType::ftString ? static_cast<size_t>(slot.framework_size) + 1 : slot.size;
+    const bool has = GetFieldValue(buffer.data() + slot.offset, slot, slot.kind, value, size);
+    int32_t i32 = 0;
+    double f64 = 0;
+    std::memcpy(&i32, value, 4);
+    std::memcpy(&f64, value, 8);
+    switch (slot.kind) {
+      case TFieldType::ftString: out.push_back(value); break;
+      case TFieldType::ftInteger: out.push_back(has ? std::to_string(i32) : ""); break;
+      case TFieldType::ftFloat: out.push_back(has ? FloatToStr(f64) : ""); break;
+      case TFieldType::ftBoolean: out.push_back(!has ? "" : value[0] != 0 ? "True" : "False"); break;
+      case TFieldType::ftDate: {
+        const TDateTime dt = i32 - static_cast<double>(kDateDelta);
+        out.push_back(has ? FormatDateTime(FormatSettings().ShortDateFormat, dt) + " " + FloatToStr(dt) : "");
+        break;
+      }
+      default: out.push_back("");  // memo: no memo file is written
+    }
+  }
+  CloseArea();
+  Select(1);
+  return out;
+}
+
+TEST_F(OvDataSetTest, EveryBufferOfTheWindowAnswersItsOwnRecord) {
+  // Stored bytes other programs write: control characters, a NUL inside a
+  // text, overflowed and blank numbers, odd logicals, dates blank, before
+  // 1900 (the display hides the century), impossible, and the framework's
+  // day zero.
+  const char* const rows[][5] = {
+      {"Alpha", "1990", "    0.10", "T", "19951224"},      {"Beta\x01  ", "  -7", "        ", "F", "        "},
+      {"x\0yz", "****", "   12.5 ", "?", "18991230"},      {"", "    ", "   -0.00", " ", "18500704"},
+      {"\x8e\x99nn", "9999", "99999.99", "Y", "20240230"}, {"Twelve chars", "   1", "    1.00", "t", "20000229"}};
+  const std::string path = Path("odd.dbf");
+  ASSERT_TRUE(CreateTableFromFields("t", path, &kFields));
+  {
+    DbfFile dbf;
+    dbf.path = path;
+    dbf.open_mode = fmode::kReadWrite | fmode::kDenyAll;
+    OpenDbf(dbf);
+    for (int k = 0; k < 13; ++k) {
+      const auto& row = rows[k % 6];
+      std::fill(dbf.record.begin(), dbf.record.end(), ' ');
+      const size_t widths[] = {20, 4, 8, 1, 8};
+      size_t at = 1;
+      for (int f = 0; f < 5; ++f) {
+        const size_t len = f == 0 && k % 6 == 2 ? 4 : std::strlen(row[f]);  // the NUL is stored
+        std::memcpy(dbf.record.data() + at, row[f], len);
+        at += widths[f];
+      }
+      AppendDbfRecord(dbf);
+    }
+    CloseDbf(dbf);
+  }
+  ASSERT_EQ(Errors().DbfError, 0);
+  std::vector<std::vector<std::string>> expected{{}};
+  for (int32_t r = 1; r <= 13; ++r) expected.push_back(EagerValues(path, r));
+
+  Probe ds("Odd");
+  TDataLink grid;
+  grid.SetBufferCount(5);
+  grid.SetDataSet(&ds);
+  Open(ds, path);
+  const auto check = [&] {
+    const int32_t r = ds.RecNo();
+    ASSERT_TRUE(r >= 1 && r <= 13);
+    for (int n = 1; n <= 6; ++n) {
+      TField* f = ds.Fields()[static_cast<size_t>(n - 1)];
+      std::string got = f->AsString();
+      if (f->DataType() == TFieldType::ftDate && !f->IsNull()) got += " " + FloatToStr(f->AsDateTime());
+      EXPECT_EQ(got, expected[static_cast<size_t>(r)][static_cast<size_t>(n - 1)]) << "record " << r << " field " << n;
+    }
+  };
+  // Forward the window fills ahead of the active record; backward the
+  // buffers read earlier are shown again.
+  for (ds.First(); !ds.Eof(); ds.Next()) check();
+  for (ds.Last(); !ds.Bof(); ds.Prior()) check();
+  // An edit of one field keeps every other as read.
+  ds.First();
+  ds.Edit();
+  ds.FieldByName("title")->SetAsString("Edited");
+  expected[1][0] = "Edited";
+  check();
+  ds.Cancel();
+  grid.SetDataSet(nullptr);
+  ds.Close();
 }
 
 TEST_F(OvDataSetTest, DateTextIsReadTheEngineWay) {
