@@ -247,14 +247,12 @@ NumberCopy ReformatNumber(const std::string& stored, const FieldEntry& to, std::
 
 // The source field's bytes as stored on disk, when the destination stores
 // text in the same code page and the source's image of them is current.
-const char* StoredBytes(const DbfFile& to, const DbfFile& from, const FieldEntry& f) {
+const char* StoredBytes(const DbfFile& to, DbfFile& from, const FieldEntry& f) {
   if (to.oem != from.oem || to.read_filter || to.write_filter || from.read_filter || from.write_filter) return nullptr;
-  if (!TranslatesText(from) || from.stored.size() != from.record.size() ||
-      from.stored_text.size() != from.record.size()) {
-    return nullptr;
-  }
+  const char* text = TranslatesText(from) ? StoredText(from) : nullptr;
+  if (text == nullptr) return nullptr;
   const size_t at = f.offset;
-  if (std::memcmp(from.record.data() + at, from.stored_text.data() + at, f.length) != 0) return nullptr;
+  if (std::memcmp(from.record.data() + at, text + at, f.length) != 0) return nullptr;
   return from.stored.data() + at;
 }
 

@@ -445,6 +445,7 @@ void TranslateRead(DbfFile& dbf) {
   const size_t len = dbf.record.size() - 1;
   // Plain ASCII is the same in both code pages: nothing to translate and
   // no image to keep, as a write gives back the very bytes read.
+  dbf.stored_text_due = false;
   if (!dbf.read_filter && !HasHighBytes(body, len)) {
     dbf.stored.clear();
     dbf.stored_text.clear();
@@ -579,8 +580,27 @@ void GetDbfRecordAhead(DbfFile& dbf, int32_t n, ReadAhead ahead) {
     return;
   }
   dbf.at_end = dbf.at_beginning = false;
-  dbf.record.assign(at, at + dbf.record_length);
   dbf.current_record = n;
+  const size_t length = dbf.record_length;
+  if (dbf.oem && !dbf.read_filter && length > 1) {
+    // The usual translated read, the text translated straight from the
+    // window into the record; as TranslateRead, plain ASCII keeps no image.
+    dbf.record.resize(length);
+    dbf.record[0] = at[0];
+    if (!HasHighBytes(at + 1, length - 1)) {
+      std::memcpy(dbf.record.data() + 1, at + 1, length - 1);
+      dbf.stored.clear();
+      dbf.stored_text.clear();
+      dbf.stored_text_due = false;
+      return;
+    }
+    dbf.stored.assign(at, at + length);
+    OemToAnsiCopy(at + 1, dbf.record.data() + 1, length - 1);
+    // The text image is the same translation of `stored`: made when asked.
+    dbf.stored_text_due = true;
+    return;
+  }
+  dbf.record.assign(at, at + length);
   TranslateRead(dbf);
 }
 
@@ -610,15 +630,16 @@ bool TranslatesText(const DbfFile& dbf) { return dbf.oem || dbf.read_filter || d
 namespace {
 
 bool HasStoredImage(const DbfFile& dbf) {
-  return dbf.stored.size() == dbf.record.size() && dbf.stored_text.size() == dbf.record.size();
+  return dbf.stored.size() == dbf.record.size() && (dbf.stored_text_due || dbf.stored_text.size() == dbf.record.size());
 }
 
 // Fields whose text is what was read (or last written) go back to the file
 // as the bytes that were there, not through the translation.
-void KeepStoredFields(const DbfFile& dbf, std::vector<char>& out) {
-  if (!HasStoredImage(dbf)) return;
+void KeepStoredFields(DbfFile& dbf, std::vector<char>& out) {
+  const char* text = StoredText(dbf);
+  if (text == nullptr) return;
   for (const FieldEntry& f : dbf.fields) {
-    if (std::memcmp(dbf.record.data() + f.offset, dbf.stored_text.data() + f.offset, f.length) == 0) {
+    if (std::memcmp(dbf.record.data() + f.offset, text + f.offset, f.length) == 0) {
       std::memcpy(out.data() + f.offset, dbf.stored.data() + f.offset, f.length);
     }
   }
@@ -626,13 +647,24 @@ void KeepStoredFields(const DbfFile& dbf, std::vector<char>& out) {
 
 }  // namespace
 
+const char* StoredText(DbfFile& dbf) {
+  if (!HasStoredImage(dbf)) return nullptr;
+  if (dbf.stored_text_due) {
+    dbf.stored_text.assign(dbf.stored.begin(), dbf.stored.end());
+    if (dbf.stored_text.size() > 1) OemToAnsiBuf(dbf.stored_text.data() + 1, dbf.stored_text.size() - 1);
+    dbf.stored_text_due = false;
+  }
+  return dbf.stored_text.data();
+}
+
 void SetStoredField(DbfFile& dbf, const FieldEntry& f, const char* disk, const char* text) {
   std::memcpy(dbf.record.data() + f.offset, text, f.length);
   if (!TranslatesText(dbf)) return;
-  if (!HasStoredImage(dbf)) {
+  if (StoredText(dbf) == nullptr) {
     // No image yet: an all-blank record, the same in both code pages.
     dbf.stored.assign(dbf.record.size(), ' ');
     dbf.stored_text.assign(dbf.record.size(), ' ');
+    dbf.stored_text_due = false;
   }
   std::memcpy(dbf.stored.data() + f.offset, disk, f.length);
   std::memcpy(dbf.stored_text.data() + f.offset, text, f.length);
@@ -667,6 +699,7 @@ void PutDbfRecord(DbfFile& dbf, int32_t n) {
   if (TranslatesText(dbf)) {
     dbf.stored.assign(out.begin(), out.end());
     dbf.stored_text.assign(dbf.record.begin(), dbf.record.end());
+    dbf.stored_text_due = false;
   }
   if (append) {
     dbf.record_count = n;

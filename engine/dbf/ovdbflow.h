@@ -136,6 +136,9 @@ struct DbfFile {
   // so characters without a twin in the other code page survive.
   std::vector<char> stored;
   std::vector<char> stored_text;
+  // A translated read leaves the text image due: it is `stored` read from
+  // OEM, made by StoredText when a write or a copy first asks for it.
+  bool stored_text_due = false;
   int32_t record_count = 0;
   int32_t current_record = 0;
   bool at_end = false;
@@ -185,6 +188,9 @@ void DropReadWindow(DbfFile& dbf);
 bool OthersMayWrite(const DbfFile& dbf);
 // Writes the record buffer as record n; n beyond the end appends.
 void PutDbfRecord(DbfFile& dbf, int32_t n);
+// The text image of the stored record (what `record` held when it was read
+// or written), made now if a read left it due; nullptr without an image.
+const char* StoredText(DbfFile& dbf);
 void AppendDbfRecord(DbfFile& dbf);
 void PutDeleteFlag(DbfFile& dbf, int32_t n);
 // Whether the table's text is translated between the file and `record`.

@@ -146,8 +146,9 @@ class Builder {
   bool Scan() {
     DbfFile& t = area_.table;
     // The area's record stays as it was, however the scan ends.
-    auto saved = std::make_tuple(t.record, t.current_record, t.stored, t.stored_text);
-    ScopeGuard restore([&] { std::tie(t.record, t.current_record, t.stored, t.stored_text) = std::move(saved); });
+    auto saved = std::make_tuple(t.record, t.current_record, t.stored, t.stored_text, t.stored_text_due);
+    ScopeGuard restore(
+        [&] { std::tie(t.record, t.current_record, t.stored, t.stored_text, t.stored_text_due) = std::move(saved); });
     QuietErrors quiet;
     Errors().DbfError = 0;
     t.record.resize(t.record_length);

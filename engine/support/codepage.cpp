@@ -15,33 +15,50 @@ uint8_t OemToAnsiChar(uint8_t c) { return c < 0x80 ? c : kOemToAnsiHigh[c - 0x80
 
 namespace {
 
-// ASCII is the same in both code pages: runs of eight ASCII bytes, most of
-// every record, are passed over whole.
+constexpr uint64_t kHighBits = 0x8080808080808080ULL;
+constexpr size_t kBlock = 32;
+
+// Whether the 32 bytes at p are all ASCII.
+bool AsciiBlock(const char* p) {
+  uint64_t w[4];
+  std::memcpy(w, p, sizeof w);
+  return ((w[0] | w[1] | w[2] | w[3]) & kHighBits) == 0;
+}
+
+// Maps n bytes of src into dst (which may be src). ASCII is the same in
+// both code pages: blocks of it, most of every record, are copied whole.
 template <uint8_t (*Map)(uint8_t)>
-void MapBuf(char* buf, size_t n) {
-  constexpr uint64_t kHighBits = 0x8080808080808080ULL;
-  for (size_t i = 0; i < n;) {
-    uint64_t eight = kHighBits;
-    if (n - i >= 8) std::memcpy(&eight, buf + i, 8);
+void MapCopy(const char* src, char* dst, size_t n) {
+  size_t i = 0;
+  while (n - i >= kBlock && AsciiBlock(src + i)) {
+    if (dst != src) std::memcpy(dst + i, src + i, kBlock);
+    i += kBlock;
+  }
+  for (; n - i >= 8; i += 8) {
+    uint64_t eight = 0;
+    std::memcpy(&eight, src + i, 8);
     if ((eight & kHighBits) == 0) {
-      i += 8;
+      if (dst != src) std::memcpy(dst + i, &eight, 8);
       continue;
     }
-    for (const size_t end = std::min(n, i + 8); i < end; ++i) {
-      buf[i] = static_cast<char>(Map(static_cast<uint8_t>(buf[i])));
-    }
+    for (size_t k = i; k < i + 8; ++k) dst[k] = static_cast<char>(Map(static_cast<uint8_t>(src[k])));
   }
+  for (; i < n; ++i) dst[i] = static_cast<char>(Map(static_cast<uint8_t>(src[i])));
 }
 
 }  // namespace
 
-void AnsiToOemBuf(char* buf, size_t n) { MapBuf<AnsiToOemChar>(buf, n); }
+void AnsiToOemBuf(char* buf, size_t n) { MapCopy<AnsiToOemChar>(buf, buf, n); }
 
-void OemToAnsiBuf(char* buf, size_t n) { MapBuf<OemToAnsiChar>(buf, n); }
+void OemToAnsiBuf(char* buf, size_t n) { MapCopy<OemToAnsiChar>(buf, buf, n); }
+
+void OemToAnsiCopy(const char* src, char* dst, size_t n) { MapCopy<OemToAnsiChar>(src, dst, n); }
 
 bool HasHighBytes(const char* buf, size_t n) {
-  constexpr uint64_t kHighBits = 0x8080808080808080ULL;
   size_t i = 0;
+  for (; i + kBlock <= n; i += kBlock) {
+    if (!AsciiBlock(buf + i)) return true;
+  }
   for (uint64_t eight = 0; i + 8 <= n; i += 8) {
     std::memcpy(&eight, buf + i, 8);
     if ((eight & kHighBits) != 0) return true;

@@ -15,6 +15,8 @@ uint8_t AnsiToOemChar(uint8_t c);
 uint8_t OemToAnsiChar(uint8_t c);
 void AnsiToOemBuf(char* buf, size_t n);
 void OemToAnsiBuf(char* buf, size_t n);
+// OemToAnsiBuf of src into dst, n bytes; the two do not overlap.
+void OemToAnsiCopy(const char* src, char* dst, size_t n);
 // Whether any byte of buf lies outside ASCII (the part both code pages
 // share).
 bool HasHighBytes(const char* buf, size_t n);
