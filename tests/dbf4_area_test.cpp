@@ -220,6 +220,25 @@ TEST_F(AreaTest, TypedRecordRoundTripsEveryType) {
 
 // Whatever the typed record cannot carry stays as stored when the field
 // is written back unchanged.
+// Stored numbers read as the general parse reads them, whole numbers of up
+// to nine digits (read in one pass) and everything around them.
+TEST_F(AreaTest, StoredNumbersReadAsWritten) {
+  const std::pair<const char*, double> cases[] = {
+      {"        1999", 1999},       {"         -42", -42},        {"    00000007", 7}, {"   999999999", 999999999},
+      {"  1234567890", 1234567890}, {"  -999999999", -999999999}, {"          +5", 5}, {"      -12.50", -12.5},
+      {"         12a", 12},         {"        1 2 ", 1},          {"           -", 0}, {"            ", 0},
+      {"\x01      77\x02 ", 77},    {"   1e3      ", 1000},
+  };
+  for (const auto& [stored, want] : cases) {
+    OpenOne({"n", 'N', 12, 0}, stored);
+    EXPECT_EQ(GetFieldNumber(1), want) << stored;
+    CloseArea();
+  }
+  OpenOne({"n", 'N', 4, 0}, "  -0");
+  EXPECT_TRUE(std::signbit(GetFieldNumber(1)));
+  CloseArea();
+}
+
 TEST_F(AreaTest, UnchangedFieldsKeepTheirStoredBytes) {
   const std::pair<FieldDef, std::string> cases[] = {
       {{"l", 'L', 1, 0}, "y"},

@@ -267,6 +267,20 @@ TEST_F(DatesTest, DayNumbersRoundTripOverWholeRange) {
   EXPECT_EQ(year, 10000);
 }
 
+// A stored date is taken as eight digits only when every byte is one:
+// each byte value at each place.
+TEST_F(DatesTest, RecordDigitsNeedEightDigits) {
+  for (int at = 0; at < 8; ++at) {
+    for (int byte = 0; byte < 256; ++byte) {
+      std::string record = "20240131";
+      record[static_cast<size_t>(at)] = static_cast<char>(byte);
+      char out[10];
+      const bool digit = byte >= '0' && byte <= '9';
+      ASSERT_EQ(RecordDigitsToDate(record.data(), out) > 0, digit) << at << " " << byte;
+    }
+  }
+}
+
 TEST_F(DatesTest, DayNumberToDateWritesEveryLayout) {
   const char* const shown[9] = {"12/31/99", "99.12.31", "31/12/99", "31-12-99", "31.12.99",
                                 "31.12.99", "31.12.99", "31.12.99", "31/12/99"};

@@ -402,9 +402,12 @@ std::string CanonicalToDate(const std::string& text) {
 }
 
 size_t RecordDigitsToDate(const char* record, char* out) {
-  for (int i = 0; i < 8; ++i) {
-    if (record[i] < '0' || record[i] > '9') return 0;
-  }
+  // Eight digits, tested at once: no byte falls below '0' nor, with 0x46
+  // added, reaches past 0x7F (so above '9').
+  uint64_t eight = 0;
+  std::memcpy(&eight, record, 8);
+  constexpr uint64_t kHigh = 0x8080808080808080ULL;
+  if (((eight - 0x3030303030303030ULL) | (eight + 0x4646464646464646ULL) | eight) & kHigh) return 0;
   // What CanonicalToDate makes of "MM/DD/" and the year as the setting
   // shows it: every part already has its full width.
   const bool century = Settings().CenturyOn;
