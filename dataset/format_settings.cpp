@@ -186,9 +186,21 @@ struct DateFormatPart {
   char literal = 0;
 };
 
+// Where a letter of fixed width puts its digits in the shown text.
+struct DatePlace {
+  char letter = 0;
+  uint8_t width = 0;  // 2 or 4
+  uint8_t at = 0;
+};
+
 struct CompiledDateFormat {
   std::string format;
   std::vector<DateFormatPart> parts;
+  // When every letter has a fixed width (no lone "d" or "m"), the text is
+  // `layout`, the literals in place, with the digits put in at `places`.
+  bool fixed = false;
+  std::string layout;
+  std::vector<DatePlace> places;
   bool built = false;
 };
 
@@ -209,8 +221,25 @@ const CompiledDateFormat& CompileDateFormat(const std::string& format) {
     const int width = c == 'y' ? (run <= 2 ? 2 : 4) : (run == 1 ? 1 : 2);
     last.parts.push_back(DateFormatPart{c, static_cast<uint8_t>(width), 0});
   }
+  last.layout.clear();
+  last.places.clear();
+  last.fixed = true;
+  for (const DateFormatPart& part : last.parts) {
+    if (part.letter == 0) {
+      last.layout += part.literal;
+      continue;
+    }
+    if (part.width == 1 || last.layout.size() > 250) last.fixed = false;
+    last.places.push_back(DatePlace{part.letter, part.width, static_cast<uint8_t>(last.layout.size())});
+    last.layout.append(part.width, '0');
+  }
   last.built = true;
   return last;
+}
+
+void PutTwo(char* at, int value) {
+  at[0] = static_cast<char>('0' + value / 10);
+  at[1] = static_cast<char>('0' + value % 10);
 }
 
 }  // namespace
@@ -220,6 +249,19 @@ std::string FormatDate(const std::string& format, int year, int month, int day) 
   // three or more gives four or five), any other character one. A usual
   // format fits the stack, and its text the string without an allocation.
   const CompiledDateFormat& compiled = CompileDateFormat(format);
+  if (compiled.fixed && year >= 0 && year <= 9999 && month >= 0 && month <= 99 && day >= 0 && day <= 99) {
+    std::string out = compiled.layout;
+    for (const DatePlace& place : compiled.places) {
+      char* at = out.data() + place.at;
+      if (place.letter == 'y' && place.width == 4) {
+        PutTwo(at, year / 100);
+        PutTwo(at + 2, year % 100);
+      } else {
+        PutTwo(at, place.letter == 'd' ? day : place.letter == 'm' ? month : year % 100);
+      }
+    }
+    return out;
+  }
   char small[64];
   std::string large;
   const size_t most = 2 * format.size() + 4;

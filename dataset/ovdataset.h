@@ -199,6 +199,8 @@ class TOvDataSet : public TOvPrimDataset {
   uint16_t OviBookmarkSize() override { return 4; }
   uint16_t OviGotoBookmark(const uint8_t* bookmark) override;
   uint16_t OviSetToBookmark(uint8_t* destination) override;
+  // A live table's bookmark is the record number the read answered.
+  uint16_t OviBookmarkOf(int32_t recno, uint8_t* destination) override;
   uint16_t OviCompareBookmarks(const uint8_t* b1, const uint8_t* b2, int& result) override;
 
  private:
@@ -212,7 +214,8 @@ class TOvDataSet : public TOvPrimDataset {
   // The area stands on a record: the table is not empty until engine work
   // runs again.
   void KnownNotEmpty() { not_empty_at_ = engine_calls_; }
-  const FieldDataLayout& Layout();
+  const FieldDataLayout& Layout() { return layout_ ? *layout_ : LayOut(); }
+  const FieldDataLayout& LayOut();
   // Buffer <-> the work area's record (no-ops without field properties).
   void CopyToRecord(uint8_t* buffer);
   void CopyFromRecord(uint8_t* buffer);
@@ -228,7 +231,10 @@ class TOvDataSet : public TOvPrimDataset {
     uint16_t size = 0;  // 0: buffers are converted whole when read
     uint16_t typed_size = 0;
     std::vector<uint16_t> stored_at;  // per field, its stored date's copy; 0 for none
-    bool has_dates = false;
+    // Per field: where its typed bytes start in the copy when the slot
+    // holds the same bytes (texts, memo blocks, whole numbers); 0 otherwise.
+    std::vector<uint16_t> direct_at;
+    std::vector<uint16_t> date_fields;  // indexes of the date fields
   };
   static Snapshot PlanSnapshot(const TDbfFieldProps& props, uint16_t at);
   // The bytes field n's slot holds in `record`. A pending buffer converts

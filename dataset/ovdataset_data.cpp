@@ -24,11 +24,9 @@ bool Editing(TDataSetState s) { return s == TDataSetState::dsEdit || s == TDataS
 
 // ---- Layout and field definitions ----
 
-const FieldDataLayout& TOvDataSet::Layout() {
-  if (!layout_) {
-    layout_ = props_ ? LayOutFieldData(*props_) : FieldDataLayout{};
-    snapshot_ = props_ ? PlanSnapshot(*props_, layout_->record_size) : Snapshot{};
-  }
+const FieldDataLayout& TOvDataSet::LayOut() {
+  layout_ = props_ ? LayOutFieldData(*props_) : FieldDataLayout{};
+  snapshot_ = props_ ? PlanSnapshot(*props_, layout_->record_size) : Snapshot{};
   return *layout_;
 }
 
@@ -76,11 +74,11 @@ void TOvDataSet::CopyFromRecord(uint8_t* buffer) {
   std::memcpy(snap + 1, record, snapshot_.typed_size);
   uint8_t state = kPending;
   // Stored dates only of the area's own record (not of a private copy).
-  const ov::WorkArea* area = snapshot_.has_dates ? CurrentArea() : nullptr;
+  const ov::WorkArea* area = snapshot_.date_fields.empty() ? nullptr : CurrentArea();
   if (area != nullptr && area->typed == record) {
     const auto& fields = area->table.fields;
-    for (size_t i = 0; i < snapshot_.stored_at.size() && i < fields.size(); ++i) {
-      if (snapshot_.stored_at[i] == 0 || fields[i].type != 'D') continue;
+    for (const uint16_t i : snapshot_.date_fields) {
+      if (i >= fields.size() || fields[i].type != 'D') continue;
       std::memcpy(buffer + snapshot_.stored_at[i], area->table.record.data() + fields[i].offset, kStoredDateSize);
       state = kPendingWithDates;
     }
@@ -95,9 +93,11 @@ TOvDataSet::Snapshot TOvDataSet::PlanSnapshot(const TDbfFieldProps& props, uint1
   uint32_t end = at + 1u + plan.typed_size;
   for (const TDTField& f : props.Fields()) {
     plan.stored_at.push_back(f.type == 'D' ? static_cast<uint16_t>(std::min<uint32_t>(end, 0xFFFF)) : 0);
+    const bool same = f.type == 'C' || f.type == 'M' || ((f.type == 'N' || f.type == 'F') && f.decimals == 0);
+    plan.direct_at.push_back(same ? static_cast<uint16_t>(std::min<uint32_t>(at + 1u + f.offset, 0xFFFF)) : 0);
     if (f.type == 'D') {
+      plan.date_fields.push_back(static_cast<uint16_t>(plan.stored_at.size() - 1));
       end += kStoredDateSize;
-      plan.has_dates = true;
     }
   }
   // Too large for a buffer: fall back to converting whole records.
@@ -108,11 +108,11 @@ TOvDataSet::Snapshot TOvDataSet::PlanSnapshot(const TDbfFieldProps& props, uint1
 
 const uint8_t* TOvDataSet::PendingSlotBytes(const uint8_t* record, int n, const FieldSlot& slot,
                                             uint8_t (&scratch)[16]) {
+  const size_t i = static_cast<size_t>(n - 1);
+  if (const uint16_t direct = snapshot_.direct_at[i]; direct != 0) return record + direct;
   const uint8_t state = record[snapshot_.at];
-  const TDTField& f = props_->Fields()[static_cast<size_t>(n - 1)];
+  const TDTField& f = props_->Fields()[i];
   const uint8_t* typed = record + snapshot_.at + 1 + f.offset;
-  // Texts, memo blocks and whole numbers have the same bytes in both.
-  if (f.type == 'C' || f.type == 'M' || ((f.type == 'N' || f.type == 'F') && f.decimals == 0)) return typed;
   if (slot.size > sizeof scratch) return record + slot.offset;  // no such slot kind
   const size_t at = snapshot_.stored_at[static_cast<size_t>(n - 1)];
   const char* stored = state == kPendingWithDates && at != 0 ? reinterpret_cast<const char*>(record + at) : nullptr;

@@ -175,6 +175,12 @@ uint16_t TOvDataSet::OviSetToBookmark(uint8_t* destination) {
   });
 }
 
+uint16_t TOvDataSet::OviBookmarkOf(int32_t recno, uint8_t* destination) {
+  if (!IsLive()) return OviSetToBookmark(destination);
+  StoreInt32(destination, recno);
+  return 0;
+}
+
 uint16_t TOvDataSet::OviCompareBookmarks(const uint8_t* b1, const uint8_t* b2, int& result) {
   const int32_t n1 = LoadInt32(b1);
   const int32_t n2 = LoadInt32(b2);

@@ -144,7 +144,7 @@ TGetResult TOvPrimDataset::GetRecord(TRecordBuffer buffer, TGetMode mode, bool d
   buffer[record_info_offset_ + 4] = 0;
   SetBookmarkFlag(buffer, TBookmarkFlag::bfCurrent);
   GetCalcFields(buffer);
-  Check(OviSetToBookmark(buffer + bookmark_offset_));
+  Check(OviBookmarkOf(recno, buffer + bookmark_offset_));
   return TGetResult::grOK;
 }
 

@@ -125,6 +125,9 @@ class TOvPrimDataset : public TDataSet {
   virtual uint16_t OviGotoBookmark(const uint8_t* bookmark) = 0;
   // Writes the current record's bookmark to `destination`.
   virtual uint16_t OviSetToBookmark(uint8_t* destination) = 0;
+  // The bookmark of record `recno`, just read; by default the current
+  // record's.
+  virtual uint16_t OviBookmarkOf(int32_t /*recno*/, uint8_t* destination) { return OviSetToBookmark(destination); }
   virtual uint16_t OviCompareBookmarks(const uint8_t* b1, const uint8_t* b2, int& result) = 0;
 
   // Raises EDatabaseError for a non-zero status.

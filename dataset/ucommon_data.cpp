@@ -1,6 +1,7 @@
 // Conversions between the work area's typed record and the field data area
 // of a record buffer, and between a slot and the framework's native values.
 #include <algorithm>
+#include <bit>
 #include <charconv>
 #include <cmath>
 #include <cstring>
@@ -198,15 +199,19 @@ const char* StoredDateOf(const TDbfFieldProps& props, int n) {
 }
 
 bool StoredDateYmd(const char* stored, const uint8_t* typed, int& year, int& month, int& day) {
-  int value = 0;
+  int digits[8];
   for (int i = 0; i < 8; ++i) {
-    if (stored[i] < '0' || stored[i] > '9') return false;
-    value = value * 10 + (stored[i] - '0');
+    digits[i] = stored[i] - '0';
+    if (digits[i] < 0 || digits[i] > 9) return false;
   }
-  const int y = value / 10000, m = value / 100 % 100, d = value % 100;
-  const double jd = y == 0 ? kNoDate : YmdToDayNumber(y, m, d);
+  const int y = digits[0] * 1000 + digits[1] * 100 + digits[2] * 10 + digits[3];
+  const int m = digits[4] * 10 + digits[5];
+  const int d = digits[6] * 10 + digits[7];
+  constexpr int kDays[] = {31, 29, 31, 30, 31, 30, 31, 31, 30, 31, 30, 31};
+  const bool leap = y % 4 == 0 && (y % 100 != 0 || y % 400 == 0);
+  if (y == 0 || m < 1 || m > 12 || d < 1 || d > kDays[m - 1] || (m == 2 && d == 29 && !leap)) return false;
   // Day 0 of the date-time scale reads as no value: the slot path says so.
-  if (jd >= kNoDate || jd == kJulianOfDateTimeZero || !ShowsStoredDate(stored, typed)) return false;
+  if ((y == 1899 && m == 12 && d == 30) || !ShowsStoredDate(stored, typed)) return false;
   year = y;
   month = m;
   day = d;
@@ -255,11 +260,19 @@ size_t SlotTextLength(const uint8_t* slot, const FieldSlot& info) {
   // The counted text without its trailing blanks and control characters;
   // runs of eight blanks, the usual padding, are passed over whole.
   size_t n = std::min<size_t>(slot[0], info.size > 0 ? info.size - 1u : 0u);
-  constexpr uint64_t kBlanks = 0x2020202020202020ULL;
-  while (n >= 8) {
+  constexpr uint64_t kLow = 0x0101010101010101ULL;
+  constexpr uint64_t kHigh = 0x8080808080808080ULL;
+  while (std::endian::native == std::endian::little && n >= 8) {
     uint64_t eight = 0;
     std::memcpy(&eight, slot + n - 7, 8);
-    if (eight != kBlanks) break;
+    // The high bit of each byte of 33 or more: below 0x80 the subtraction
+    // sets it (no byte borrows from the next, each starts at 0x80 or
+    // more), from 0x80 on the byte has it.
+    const uint64_t kept = ((((eight | kHigh) - 33 * kLow)) | eight) & kHigh;
+    if (kept != 0) {
+      // The last kept byte (the highest, little-endian) ends the text.
+      return n - static_cast<size_t>(__builtin_clzll(kept) / 8);
+    }
     n -= 8;
   }
   while (n > 0 && slot[n] < 33) --n;

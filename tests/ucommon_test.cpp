@@ -281,6 +281,28 @@ class FieldDataTest : public UcommonTest {
   std::vector<uint8_t> buffer_;
 };
 
+// A text slot's length without its trailing blanks and control
+// characters, against a byte-by-byte model, over texts of every length
+// made of the bytes that matter (blank, NUL, control, 33, high).
+TEST(SlotTextTest, TrailingBlanksAndControlsAreDroppedAsByteByByte) {
+  const uint8_t bytes[] = {' ', 0, 1, 32, 33, 'a', 0x7F, 0x80, 0xA0, 0xFF};
+  uint32_t seed = 12345;
+  for (int round = 0; round < 4000; ++round) {
+    const size_t count = static_cast<size_t>(round % 41);
+    std::vector<uint8_t> slot(count + 1);
+    slot[0] = static_cast<uint8_t>(count);
+    for (size_t k = 1; k <= count; ++k) {
+      seed = seed * 1103515245u + 12345u;
+      // Mostly blanks, as padding is.
+      slot[k] = (seed >> 16) % 3 == 0 ? bytes[(seed >> 20) % std::size(bytes)] : ' ';
+    }
+    size_t want = count;
+    while (want > 0 && slot[want] < 33) --want;
+    const FieldSlot info{1, static_cast<uint16_t>(count + 1), TFieldType::ftString, static_cast<int>(count)};
+    ASSERT_EQ(SlotTextLength(slot.data(), info), want) << round;
+  }
+}
+
 TEST_F(FieldDataTest, RecordValuesReachTheFrameworkInNativeForm) {
   ClearRecord();
   SetFieldText(1, "abc");
