@@ -174,9 +174,11 @@ void Report(benchmark::State& state, int64_t records_per_pass) {
       benchmark::Counter(static_cast<double>(state.iterations() * records_per_pass), benchmark::Counter::kIsRate);
 }
 
+// Answers the best pass: on shared cores one pass in three may run at
+// half speed, and the ratio should not move with that.
 template <typename Walk>
 double TimeWalks(benchmark::State& state, Walk walk, int64_t& records) {
-  double total = 0;
+  double best = 0;
   for (auto _ : state) {
     const double s = walk(Table().path(), records);
     if (records != kWalkRecords) {
@@ -184,9 +186,9 @@ double TimeWalks(benchmark::State& state, Walk walk, int64_t& records) {
       return 0;
     }
     state.SetIterationTime(s);
-    total += s;
+    if (best == 0 || s < best) best = s;
   }
-  return total / static_cast<double>(state.iterations());
+  return best;
 }
 
 void BM_WalkWorkArea(benchmark::State& state) {
@@ -203,7 +205,8 @@ void BM_WalkWorkArea(benchmark::State& state) {
   }
 }
 
-// Also walks once with the work-area loop, for the rate and the ratio.
+// Also walks three times with the work-area loop, for the rate and the
+// ratio of the best passes of both.
 void BM_WalkTOvDbf(benchmark::State& state) {
   if (!Table().ok()) {
     state.SkipWithError("could not build the table");
@@ -215,7 +218,11 @@ void BM_WalkTOvDbf(benchmark::State& state) {
     const double component = TimeWalks(state, ComponentWalk, records);
     if (component <= 0) return;
     int64_t area_records = 0;
-    const double area = WorkAreaWalk(Table().path(), area_records);
+    double area = 0;
+    for (int pass = 0; pass < 3; ++pass) {
+      const double s = WorkAreaWalk(Table().path(), area_records);
+      if (area == 0 || s < area) area = s;
+    }
     Report(state, records);
     state.counters["work_area_records"] = benchmark::Counter(static_cast<double>(area_records) / area);
     state.counters["x_work_area"] = component / area;
