@@ -199,7 +199,8 @@ void NumberSlot(const FieldEntry& f, double v, uint8_t* t) {
 // A date's display text in its slot; a stored date of eight digits (the
 // common case) without a string.
 void ScatterDate(const FieldEntry& f, const char* raw, uint8_t* t) {
-  char text[10];
+  // Blank-filled first, so the slot takes all ten bytes in one fixed copy.
+  char text[10] = {' ', ' ', ' ', ' ', ' ', ' ', ' ', ' ', ' ', ' '};
   const size_t n = f.length == 8 ? RecordDigitsToDate(raw, text) : 0;
   if (n == 0 && std::all_of(raw, raw + f.length, [](char c) { return static_cast<unsigned char>(c) < 33; })) {
     WriteCounted(t, EmptyDateText(), 10);
@@ -210,8 +211,7 @@ void ScatterDate(const FieldEntry& f, const char* raw, uint8_t* t) {
     return;
   }
   t[0] = static_cast<uint8_t>(n);
-  std::memcpy(t + 1, text, n);
-  std::memset(t + 1 + n, ' ', 10 - n);
+  std::memcpy(t + 1, text, sizeof text);
 }
 
 // Runs once per field of every record read, so nothing here allocates in
@@ -388,12 +388,16 @@ void ScatterArea(WorkArea& area) {
   area.typed[0] = (!t.record.empty() && t.record[0] == '*') ? 1 : 0;
   // ScatterFieldOf for every field, in one loop: this runs for every
   // record a walk reads.
-  area.stored_numbers.resize(t.fields.size());
+  const size_t count = t.fields.size();
+  area.stored_numbers.resize(count);
   const char* record = t.record.data();
-  for (size_t i = 0; i < t.fields.size(); ++i) {
-    const FieldEntry& f = t.fields[i];
+  const FieldEntry* fields = t.fields.data();
+  const uint16_t* offsets = area.typed_offsets.data();
+  double* numbers = area.stored_numbers.data();
+  for (size_t i = 0; i < count; ++i) {
+    const FieldEntry& f = fields[i];
     const char* raw = record + f.offset;
-    uint8_t* slot = area.typed + area.typed_offsets[i];
+    uint8_t* slot = area.typed + offsets[i];
     switch (f.type) {
       case 'C':
         slot[0] = static_cast<uint8_t>(f.length);
@@ -403,7 +407,7 @@ void ScatterArea(WorkArea& area) {
       case 'F': {
         const double v = ParseStored(raw, f.length);
         NumberSlot(f, v, slot);
-        area.stored_numbers[i] = v;
+        numbers[i] = v;
         break;
       }
       default: ScatterField(f, raw, slot);

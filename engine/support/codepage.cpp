@@ -63,6 +63,12 @@ bool HasHighBytes(const char* buf, size_t n) {
     std::memcpy(&eight, buf + i, 8);
     if ((eight & kHighBits) != 0) return true;
   }
+  if (i < n && n >= 8) {
+    // The last bytes as the last eight, read again in part.
+    uint64_t eight = 0;
+    std::memcpy(&eight, buf + n - 8, 8);
+    return (eight & kHighBits) != 0;
+  }
   return std::any_of(buf + i, buf + n, [](char c) { return static_cast<unsigned char>(c) >= 0x80; });
 }
 
