@@ -172,7 +172,11 @@ class TOvDataSet : public TOvPrimDataset {
 
   // ---- Engine operations ----
   std::string OviErrorText(uint16_t code) override;
-  bool OviIsEmpty() override;
+  bool OviIsEmpty() final { return !design_time_ && s_IsEmptyDbf(); }
+  // GetActiveRecBuf without the virtual call: the emptiness test is final.
+  TRecordBuffer ActiveRecord() {
+    return State() == TDataSetState::dsBrowse ? BrowseBuffer(OviIsEmpty()) : StateBuffer();
+  }
   uint16_t OviSetToBegin() override;
   uint16_t OviSetToEnd() override;
   uint16_t OviOpen() override;
@@ -242,6 +246,7 @@ class TOvDataSet : public TOvPrimDataset {
   // would hold the same.
   const uint8_t* SlotBytes(const uint8_t* record, int n, const FieldSlot& slot, uint8_t (&scratch)[16]) {
     if (snapshot_.size == 0 || record[snapshot_.at] == 0) return record + slot.offset;
+    if (const uint16_t direct = snapshot_.direct_at[static_cast<size_t>(n - 1)]; direct != 0) return record + direct;
     return PendingSlotBytes(record, n, slot, scratch);
   }
   const uint8_t* PendingSlotBytes(const uint8_t* record, int n, const FieldSlot& slot, uint8_t (&scratch)[16]);

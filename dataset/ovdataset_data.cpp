@@ -176,11 +176,25 @@ bool TOvDataSet::GetFieldData(TField* field, void* buffer) {
   // type comes this way.
   const FieldSlot* slot = Layout().Slot(field->FieldNo());
   if (slot == nullptr || slot->size == 0 || buffer == nullptr) return TOvPrimDataset::GetFieldData(field, buffer);
-  const uint8_t* record = GetActiveRecBuf();
+  const uint8_t* record = ActiveRecord();
   if (record == nullptr) return false;
   uint8_t scratch[16];
-  return GetFieldValue(SlotBytes(record, field->FieldNo(), *slot, scratch), *slot, field->DataType(), buffer,
-                       static_cast<size_t>(field->DataSize()));
+  const uint8_t* bytes = SlotBytes(record, field->FieldNo(), *slot, scratch);
+  const auto size = static_cast<size_t>(field->DataSize());
+  // Whole numbers, memo blocks and logicals are their slots' bytes: the
+  // common reads, answered without the general conversion.
+  const TFieldType kind = field->DataType();
+  if (size == slot->size && (kind == TFieldType::ftInteger || kind == TFieldType::ftBoolean)) {
+    if (size == 4) {
+      std::memcpy(buffer, bytes, 4);
+      return true;
+    }
+    if (size == 2) {
+      std::memcpy(buffer, bytes, 2);
+      return true;
+    }
+  }
+  return GetFieldValue(bytes, *slot, kind, buffer, size);
 }
 
 bool TOvDataSet::GetFieldString(TField* field, std::string& text) {
@@ -188,7 +202,7 @@ bool TOvDataSet::GetFieldString(TField* field, std::string& text) {
   if (slot == nullptr || slot->kind != TFieldType::ftString || field->DataType() != TFieldType::ftString) {
     return TOvPrimDataset::GetFieldString(field, text);
   }
-  const uint8_t* record = GetActiveRecBuf();
+  const uint8_t* record = ActiveRecord();
   if (record == nullptr) return false;
   uint8_t scratch[16];
   const uint8_t* bytes = SlotBytes(record, field->FieldNo(), *slot, scratch);
@@ -206,7 +220,7 @@ bool TOvDataSet::GetFieldDate(TField* field, int& year, int& month, int& day) {
   const int n = field->FieldNo();
   const FieldSlot* slot = Layout().Slot(n);
   const bool date = slot != nullptr && slot->kind == TFieldType::ftDate && field->DataType() == TFieldType::ftDate;
-  const uint8_t* record = date && snapshot_.size != 0 ? GetActiveRecBuf() : nullptr;
+  const uint8_t* record = date && snapshot_.size != 0 ? ActiveRecord() : nullptr;
   if (record != nullptr && record[snapshot_.at] == kPendingWithDates) {
     const size_t at = snapshot_.stored_at[static_cast<size_t>(n - 1)];
     const uint8_t* typed = record + snapshot_.at + 1 + props_->Fields()[static_cast<size_t>(n - 1)].offset;
@@ -267,7 +281,7 @@ const FieldSlot* TOvDataSet::MemoSlot(TField* field) {
   return slot != nullptr && slot->kind == TFieldType::ftMemo && slot->size >= 4 ? slot : nullptr;
 }
 
-int32_t TOvDataSet::ActiveMemoBlock(TField* field) { return MemoBlockIn(GetActiveRecBuf(), field); }
+int32_t TOvDataSet::ActiveMemoBlock(TField* field) { return MemoBlockIn(ActiveRecord(), field); }
 
 int32_t TOvDataSet::MemoBlockIn(const uint8_t* record, TField* field) {
   const FieldSlot* slot = MemoSlot(field);

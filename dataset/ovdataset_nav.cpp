@@ -24,8 +24,6 @@ void StoreInt32(uint8_t* p, int32_t v) {
 
 }  // namespace
 
-bool TOvDataSet::OviIsEmpty() { return !design_time_ && s_IsEmptyDbf(); }
-
 uint16_t TOvDataSet::OviSetToBegin() {
   return EngineCall([this]() -> uint16_t {
     if (IsLive()) {

@@ -135,8 +135,12 @@ class TOvPrimDataset : public TDataSet {
 
   // The record buffer the state reads and writes; nullptr when none.
   TRecordBuffer GetActiveRecBuf() {
+    return State() == TDataSetState::dsBrowse ? BrowseBuffer(OviIsEmpty()) : StateBuffer();
+  }
+  TRecordBuffer BrowseBuffer(bool empty) const { return empty ? nullptr : ActiveBuffer(); }
+  // The record buffer of the states other than browsing.
+  TRecordBuffer StateBuffer() const {
     switch (State()) {
-      case TDataSetState::dsBrowse: return OviIsEmpty() ? nullptr : ActiveBuffer();
       case TDataSetState::dsEdit:
       case TDataSetState::dsInsert: return ActiveBuffer();
       case TDataSetState::dsCalcFields: return CalcBuffer();

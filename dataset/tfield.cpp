@@ -122,10 +122,7 @@ void TField::SetLookup(TDataSet* lookup, std::string key_fields, std::string loo
   lookup_result_ = std::move(result_field);
 }
 
-TDataSet& TField::RequireDataSet() const {
-  if (dataset_ == nullptr) DatabaseError("Field '" + DisplayName() + "' has no dataset");
-  return *dataset_;
-}
+TDataSet& TField::NoDataSet() const { DatabaseError("Field '" + DisplayName() + "' has no dataset"); }
 
 void TField::AccessError(const char* type_name) const {
   DatabaseError("Cannot access field '" + DisplayName() + "' as type " + type_name);

@@ -143,7 +143,8 @@ class TField {
   // Raises "Invalid field size" unless the kind takes `size`.
   virtual void CheckTypeSize(int size) const;
   [[noreturn]] void AccessError(const char* type_name) const;
-  TDataSet& RequireDataSet() const;
+  TDataSet& RequireDataSet() const { return dataset_ != nullptr ? *dataset_ : NoDataSet(); }
+  [[noreturn]] TDataSet& NoDataSet() const;
   void CheckInactive() const;
 
  private:

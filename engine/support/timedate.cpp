@@ -411,26 +411,33 @@ size_t RecordDigitsToDate(const char* record, char* out) {
   // What CanonicalToDate makes of "MM/DD/" and the year as the setting
   // shows it: every part already has its full width.
   const bool century = Settings().CenturyOn;
-  const char* y = century ? record : record + 2;
   const size_t yl = century ? 4 : 2;
   const char* m = record + 4;
   const char* d = record + 6;
-  const auto put = [&out](size_t at, const char* part, size_t n) { std::memcpy(out + at, part, n); };
+  // Parts of fixed width, copied as such.
+  const auto two = [](char* to, const char* from) { std::memcpy(to, from, 2); };
+  const auto year = [&](char* to) {
+    if (century) {
+      std::memcpy(to, record, 4);
+    } else {
+      two(to, record + 2);
+    }
+  };
   const int type = CurrentType();
   if (type == 1) {
-    put(0, y, yl);
+    year(out);
     out[yl] = '.';
-    put(yl + 1, m, 2);
+    two(out + yl + 1, m);
     out[yl + 3] = '.';
-    put(yl + 4, d, 2);
+    two(out + yl + 4, d);
     return yl + 6;
   }
   const char sep = type == 0 || type == 2 ? '/' : (type == 3 ? '-' : '.');
-  put(0, type == 0 ? m : d, 2);
+  two(out, type == 0 ? m : d);
   out[2] = sep;
-  put(3, type == 0 ? d : m, 2);
+  two(out + 3, type == 0 ? d : m);
   out[5] = sep;
-  put(6, y, yl);
+  year(out + 6);
   return yl + 6;
 }
 
