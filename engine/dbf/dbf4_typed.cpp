@@ -316,13 +316,15 @@ bool PutChangedField(const WorkArea& area, int n, const FieldEntry& f, const uin
   return nullptr;
 }
 
-// The typed slot of field n of the current area, or nullptr (reported).
-uint8_t* Slot(int n, const FieldEntry** field, const char* routine) {
+// The typed slot of field n of the current area, or nullptr (reported);
+// `area` (when asked) receives the area.
+uint8_t* Slot(int n, const FieldEntry** field, const char* routine, WorkArea** area = nullptr) {
   WorkArea* a = CurrentArea();
   if (a == nullptr || a->typed == nullptr || n < 1 || n > static_cast<int>(a->table.fields.size())) {
     return ReportNoSlot(a, n, routine);
   }
   *field = &a->table.fields[n - 1];
+  if (area != nullptr) *area = a;
   return a->typed + a->typed_offsets[n - 1];
 }
 
@@ -466,18 +468,24 @@ void SetFieldText(int n, const std::string& text) {
 
 double GetFieldNumber(int n) {
   const FieldEntry* f = nullptr;
-  uint8_t* p = Slot(n, &f, "GetFieldNumber");
+  WorkArea* a = nullptr;
+  uint8_t* p = Slot(n, &f, "GetFieldNumber", &a);
   if (p == nullptr) return 0;
   if (f->type != 'N' && f->type != 'F' && f->type != 'M') return 0;
-  const WorkArea& area = *CurrentArea();
+  const WorkArea& area = *a;
   if (f->type != 'M') {
     // An unchanged slot answers the stored value, as Scatter parsed it.
     const size_t i = static_cast<size_t>(n - 1);
     const double stored = i < area.stored_numbers.size() ? area.stored_numbers[i]
                                                          : ParseStored(area.table.record.data() + f->offset, f->length);
-    uint8_t probe[6];
-    NumberSlot(*f, stored, probe);
-    const bool same = IsReal(*f) ? std::memcmp(probe, p, 6) == 0 : std::memcmp(probe, p, 4) == 0;
+    bool same = false;
+    if (IsReal(*f)) {
+      uint8_t probe[6];
+      NumberSlot(*f, stored, probe);
+      same = std::memcmp(probe, p, 6) == 0;
+    } else {
+      same = GetInt32(p) == ClampInt32(stored);
+    }
     if (same) return stored;
   }
   if (const ExactNumber* exact = ExactFor(area, n, p, TypedSizeOf(*f))) return ParseNumber(exact->text);
