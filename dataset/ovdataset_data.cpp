@@ -108,13 +108,13 @@ TOvDataSet::Snapshot TOvDataSet::PlanSnapshot(const TDbfFieldProps& props, uint1
 
 const uint8_t* TOvDataSet::PendingSlotBytes(const uint8_t* record, int n, const FieldSlot& slot,
                                             uint8_t (&scratch)[16]) {
+  // SlotBytes has answered the fields whose typed bytes are their slot's.
   const size_t i = static_cast<size_t>(n - 1);
-  if (const uint16_t direct = snapshot_.direct_at[i]; direct != 0) return record + direct;
   const uint8_t state = record[snapshot_.at];
   const TDTField& f = props_->Fields()[i];
   const uint8_t* typed = record + snapshot_.at + 1 + f.offset;
   if (slot.size > sizeof scratch) return record + slot.offset;  // no such slot kind
-  const size_t at = snapshot_.stored_at[static_cast<size_t>(n - 1)];
+  const size_t at = snapshot_.stored_at[i];
   const char* stored = state == kPendingWithDates && at != 0 ? reinterpret_cast<const char*>(record + at) : nullptr;
   TypedFieldToSlot(f, slot, typed, stored, scratch);
   return scratch;
