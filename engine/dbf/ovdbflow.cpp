@@ -504,7 +504,9 @@ int32_t PageOf(const DbfFile& dbf, int32_t n) { return (n - 1) / RecordsPerWindo
 
 const ReadWindow* HeldPage(const DbfFile& dbf, int32_t n) {
   const auto& pages = dbf.record_pages.pages;
-  if (pages.empty()) return nullptr;
+  // A record number from a damaged index may be anything: no page holds
+  // one below 1, and its page number would not be computable.
+  if (pages.empty() || n < 1) return nullptr;
   const auto it = pages.find(PageOf(dbf, n));
   return it != pages.end() && it->second.Holds(n) ? &it->second : nullptr;
 }
