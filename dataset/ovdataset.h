@@ -153,17 +153,6 @@ class TOvDataSet : public TOvPrimDataset {
     }
   }
 
-  // Engine work that changes nothing a kept answer rests on (reads the
-  // record number): the count of engine work stays.
-  template <typename F>
-  static auto EngineRead(F&& work) -> decltype(work()) {
-    try {
-      return work();
-    } catch (const EOrvelError& e) {
-      throw EDatabaseError(e.what());
-    }
-  }
-
   // ---- Framework protocol ----
   TGetResult GetRecord(TRecordBuffer buffer, TGetMode mode, bool do_check) override;
   void InternalCancel() override;

@@ -162,7 +162,7 @@ bool TOvDataSet::OviLocateRecord(const std::string& key_fields, const std::vecto
 uint16_t TOvDataSet::OviGotoBookmark(const uint8_t* bookmark) { return SafeGo(LoadInt32(bookmark)); }
 
 uint16_t TOvDataSet::OviSetToBookmark(uint8_t* destination) {
-  return EngineRead([&]() -> uint16_t {
+  return EngineCall([&]() -> uint16_t {
     int32_t value = 1;
     if (IsLive()) {
       if (!SelectArea("OviSetToBookmark")) return kNotOpen;

@@ -117,9 +117,6 @@ struct FieldDataLayout {
 FieldSlot SlotFor(char type, int length, int decimals);
 FieldDataLayout LayOutFieldData(const TDbfFieldProps& props);
 
-// The stored bytes of date field n of the current work area's record when
-// `props` read that area's typed record; nullptr otherwise.
-const char* StoredDateOf(const TDbfFieldProps& props, int n);
 // One field of a typed record (`typed` points at its value) into its slot.
 // `stored` is the field's stored date when the typed record is the work
 // area's own, else nullptr: a date still showing it keeps its century.

@@ -188,8 +188,8 @@ TDateTime FromNative(const uint8_t* value, size_t size, TFieldType kind) {
   return 0;
 }
 
-}  // namespace
-
+// The stored bytes of date field n of the current work area's record when
+// `props` read that area's typed record; nullptr otherwise.
 const char* StoredDateOf(const TDbfFieldProps& props, int n) {
   const WorkArea* a = CurrentArea();
   if (a == nullptr || a->typed == nullptr || a->typed != props.Address(0)) return nullptr;
@@ -197,6 +197,8 @@ const char* StoredDateOf(const TDbfFieldProps& props, int n) {
   if (n < 1 || n > static_cast<int>(fields.size()) || fields[n - 1].type != 'D') return nullptr;
   return a->table.record.data() + fields[n - 1].offset;
 }
+
+}  // namespace
 
 bool StoredDateYmd(const char* stored, const uint8_t* typed, int& year, int& month, int& day) {
   int digits[8];
